@@ -1,0 +1,42 @@
+# The two set-up commands: `make run` and `make test`. Both install what is missing first.
+PRESET ?= dev
+BUILD  := build/$(PRESET)
+JOBS   ?= $(shell nproc)
+
+BUILD_DEPS := g++ cmake ninja-build pkg-config ccache libssl-dev openssl libasio-dev \
+	libavahi-client-dev nlohmann-json3-dev libicu-dev libcanberra-dev \
+	qt6-base-dev qt6-base-dev-tools libqt6svg6 libgl-dev libgtest-dev libgmock-dev clang-format
+TEST_DEPS  := avahi-daemon avahi-utils dbus iproute2 xvfb xauth procps
+
+.PHONY: all deps test-deps configure build run test format bench clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh $(BUILD_DEPS)
+
+test-deps:
+	@tools/install-deps.sh $(BUILD_DEPS) $(TEST_DEPS)
+
+configure: deps
+	@cmake --preset $(PRESET) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	$(BUILD)/src/app/quobblefin
+
+test: test-deps configure
+	@cmake --build $(BUILD) -j $(JOBS)
+	@tests/support/run-tests.sh $(BUILD)
+
+bench: PRESET = release
+bench: build
+	@bench/run.sh $(BUILD)
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

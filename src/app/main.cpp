@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+    std::fputs("usage: quobblefin --identity <path>\n", stderr);
+    return 2;
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace qb::test {
+
+// A fresh folder under the system temp folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "qbtest-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            std::abort();
+        }
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::filesystem::path& child) const { return path_ / child; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Sets (or, with nullopt, unsets) an environment variable for one scope.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
+        if (const char* old = std::getenv(name_.c_str())) {
+            old_ = old;
+        }
+        apply(value);
+    }
+    ~ScopedEnv() { apply(old_); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    void apply(const std::optional<std::string>& value) {
+        if (value) {
+            ::setenv(name_.c_str(), value->c_str(), 1);
+        } else {
+            ::unsetenv(name_.c_str());
+        }
+    }
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
+}  // namespace qb::test
