@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/Deadline.h"
+#include "platform/Endpoint.h"
+#include "platform/Stream.h"
+#include "platform/TlsContext.h"
+
+#include <asio/awaitable.hpp>
+
+#include <optional>
+#include <system_error>
+
+namespace qb::platform {
+
+// TLS with the listener's certificate pinned. An empty context means the process's shared client context.
+struct PinnedTls {
+    PinCheck pin;
+    TlsContext context;
+};
+
+struct ConnectResult {
+    // asio::error::timed_out when `limit` ran out, NetError::peerKeyRejected when the pin check refused,
+    // NetError::serviceUnresolvable for a service no resolver could find, else the network's own error.
+    std::error_code error;
+    // Open and ready for the header when error is empty; otherwise closed, but keyRejected() still tells
+    // whether the pin check refused.
+    Stream stream;
+};
+
+// Resolves `endpoint` (both address families; a ServiceEndpoint through the installed ServiceResolver),
+// tries each address in turn, enables keep-alive and, with `tls`, makes the client handshake with the pin
+// check. The whole of it, resolution included, is bounded by `limit`. Must be awaited on a strand (or a
+// single-threaded context): the socket and its timer live on the coroutine's executor.
+asio::awaitable<ConnectResult> connect(Endpoint endpoint, std::optional<PinnedTls> tls, Duration limit);
+
+}  // namespace qb::platform

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <asio/ip/tcp.hpp>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <system_error>
+#include <variant>
+#include <vector>
+
+namespace qb::platform {
+
+// A host name or a literal IPv4/IPv6 address, and a TCP port.
+struct HostPort {
+    std::string host;
+    std::uint16_t port = 0;
+    bool operator==(const HostPort&) const = default;
+};
+
+// A service found by DNS-SD, before it has been resolved to addresses.
+struct ServiceEndpoint {
+    std::string name;
+    std::string type;
+    std::string domain;
+    // The network interface the service was seen on (its index, 0 when unknown), as DNS-SD reports it.
+    int interfaceIndex = 0;
+    bool operator==(const ServiceEndpoint&) const = default;
+};
+
+// Where a connection goes: the command line gives a host and port, discovery gives a service.
+using Endpoint = std::variant<HostPort, ServiceEndpoint>;
+
+// "host:port" (IPv6 literals in brackets) or "name.type.domain", for log lines.
+std::string describe(const Endpoint& endpoint);
+
+// Turns a discovered service into the addresses to try, calling `done` exactly once, from any thread.
+using ServiceResolved = std::function<void(std::error_code, std::vector<asio::ip::tcp::endpoint>)>;
+using ServiceResolver = std::function<void(const ServiceEndpoint&, ServiceResolved done)>;
+
+// The discovery layer installs the process's resolver once it runs; until then, and after an empty
+// resolver is installed, connecting to a ServiceEndpoint fails with NetError::serviceUnresolvable.
+// Safe to call from any thread.
+void setServiceResolver(ServiceResolver resolver);
+ServiceResolver serviceResolver();
+
+}  // namespace qb::platform
