@@ -68,6 +68,23 @@ std::optional<Bytes> coordinate(const EVP_PKEY* key, const char* name) {
     return out;
 }
 
+CryptoResult<Bytes> uncompressedPoint(const EVP_PKEY* key) {
+    if (!isP256(key)) {
+        return CryptoError{"not a P-256 key"};
+    }
+    const auto x = coordinate(key, OSSL_PKEY_PARAM_EC_PUB_X);
+    const auto y = coordinate(key, OSSL_PKEY_PARAM_EC_PUB_Y);
+    if (!x || !y) {
+        return failure("cannot read the public point");
+    }
+    Bytes point;
+    point.reserve(kPointLength);
+    point.push_back(kUncompressedPointTag);
+    point.insert(point.end(), x->begin(), x->end());
+    point.insert(point.end(), y->begin(), y->end());
+    return point;
+}
+
 // The read callback that refuses to ask anyone for a passphrase: our keys are never encrypted.
 int noPassphrase(char*, int, int, void*) {
     return 0;
@@ -117,6 +134,10 @@ bool PublicKey::verify(ByteView message, ByteView signature) const {
     return valid;
 }
 
+CryptoResult<Bytes> PublicKey::publicPoint() const {
+    return uncompressedPoint(key_.get());
+}
+
 CryptoResult<PrivateKey> PrivateKey::generate() {
     const EvpPkeyCtxPtr context(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
     if (!context || EVP_PKEY_keygen_init(context.get()) != 1 ||
@@ -163,20 +184,7 @@ CryptoResult<std::string> PrivateKey::toPem() const {
 }
 
 CryptoResult<Bytes> PrivateKey::publicPoint() const {
-    if (!key_) {
-        return CryptoError{"no key"};
-    }
-    const auto x = coordinate(key_.get(), OSSL_PKEY_PARAM_EC_PUB_X);
-    const auto y = coordinate(key_.get(), OSSL_PKEY_PARAM_EC_PUB_Y);
-    if (!x || !y) {
-        return failure("cannot read the public point");
-    }
-    Bytes point;
-    point.reserve(kPointLength);
-    point.push_back(kUncompressedPointTag);
-    point.insert(point.end(), x->begin(), x->end());
-    point.insert(point.end(), y->begin(), y->end());
-    return point;
+    return uncompressedPoint(key_.get());
 }
 
 std::optional<Bytes> PrivateKey::sign(ByteView message) const {

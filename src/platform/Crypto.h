@@ -68,8 +68,10 @@ class PublicKey {
 public:
     explicit PublicKey(EvpPkeyPtr key) : key_(std::move(key)) {}
 
-    // ECDSA over SHA-256 of `message`, `signature` in X9.62 DER form.
+    // ECDSA over SHA-256 of `message`, `signature` in X9.62 DER form. False for keys other than EC.
     bool verify(ByteView message, ByteView signature) const;
+    // The uncompressed point 0x04 || X || Y (65 bytes) of a P-256 key.
+    CryptoResult<Bytes> publicPoint() const;
     EVP_PKEY* native() const { return key_.get(); }
 
 private:
