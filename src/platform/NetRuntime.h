@@ -34,7 +34,6 @@ public:
 
     // Idempotent. Pending operations are abandoned, not completed.
     void stop();
-    bool isRunningInPool() const;
 
 private:
     asio::io_context context_;

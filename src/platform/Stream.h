@@ -17,6 +17,10 @@
 
 namespace qb::platform {
 
+namespace detail {
+struct PinState;
+}
+
 struct ReadResult {
     std::error_code error;
     std::size_t size = 0;
@@ -81,15 +85,15 @@ public:
     void close();
 
 private:
-    struct PinState;
     using Transport = std::variant<std::monostate, TcpSocket, TlsSocket>;
 
-    template <typename Operation>
-    asio::awaitable<std::error_code> bounded(Duration limit, Operation operation);
+    // Runs action(socket) on the TCP or the TLS socket within `limit`.
+    template <typename Action>
+    asio::awaitable<std::error_code> run(Duration limit, Action action);
 
     Transport transport_;
     TlsContext tlsContext_;
-    std::unique_ptr<PinState> pinState_;
+    std::unique_ptr<detail::PinState> pinState_;  // TLS only; its address is bound to the connection
 };
 
 // Asks the operating system to notice a peer that vanished without closing within about a minute

@@ -1,0 +1,36 @@
+#include "platform/NetRuntime.h"
+
+#include <algorithm>
+
+namespace qb::platform {
+
+NetRuntime::NetRuntime(unsigned threadCount)
+    : context_(static_cast<int>(std::max(threadCount, 1U))), guard_(asio::make_work_guard(context_)) {
+    threads_.reserve(std::max(threadCount, 1U));
+    for (unsigned index = 0; index < std::max(threadCount, 1U); ++index)
+        threads_.emplace_back([this] { context_.run(); });
+}
+
+NetRuntime::~NetRuntime() {
+    stop();
+}
+
+NetRuntime& NetRuntime::shared() {
+    static NetRuntime runtime(2);
+    return runtime;
+}
+
+void NetRuntime::stop() {
+    guard_.reset();
+    context_.stop();
+    for (auto& thread : threads_) {
+        // A pool thread that stops the runtime cannot wait for itself; it ends when its handler returns.
+        if (thread.get_id() == std::this_thread::get_id())
+            thread.detach();
+        else if (thread.joinable())
+            thread.join();
+    }
+    threads_.clear();
+}
+
+}  // namespace qb::platform

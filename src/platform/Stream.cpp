@@ -1,0 +1,236 @@
+#include "platform/Stream.h"
+
+#include "platform/NetError.h"
+#include "platform/detail/PinState.h"
+
+#include <asio/experimental/as_tuple.hpp>
+#include <asio/read.hpp>
+#include <asio/ssl/error.hpp>
+#include <asio/use_awaitable.hpp>
+#include <asio/write.hpp>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <array>
+
+namespace qb::platform {
+namespace {
+
+constexpr auto kAsTuple = asio::experimental::as_tuple(asio::use_awaitable);
+
+// How much a graceful close reads and drops while it waits for the peer to close its side.
+constexpr std::size_t kMaxDrainBytes = 1 << 20;
+
+std::error_code endOfStreamAsEof(std::error_code error) {
+    if (error == asio::ssl::error::stream_truncated)
+        return asio::error::eof;
+    return error;
+}
+
+void setTcpOption(asio::ip::tcp::socket& socket, int option, int value) {
+    ::setsockopt(socket.native_handle(), IPPROTO_TCP, option, &value, sizeof value);
+}
+
+}  // namespace
+
+void enableKeepAlive(asio::ip::tcp::socket& socket) {
+    std::error_code ignored;
+    socket.set_option(asio::socket_base::keep_alive(true), ignored);
+    if (!socket.is_open())
+        return;
+    // First probe after 30 s of silence, then every 10 s; three unanswered probes end the connection.
+    setTcpOption(socket, TCP_KEEPIDLE, 30);
+    setTcpOption(socket, TCP_KEEPINTVL, 10);
+    setTcpOption(socket, TCP_KEEPCNT, 3);
+}
+
+Stream::Stream() = default;
+
+Stream::Stream(TcpSocket socket) : transport_(std::in_place_type<TcpSocket>, std::move(socket)) {}
+
+Stream::Stream(TcpSocket socket, TlsContext context)
+    : transport_(std::in_place_type<TlsSocket>, std::move(socket), *context),
+      tlsContext_(std::move(context)),
+      pinState_(std::make_unique<detail::PinState>()) {}
+
+Stream::Stream(Stream&& other) noexcept
+    : transport_(std::move(other.transport_)),
+      tlsContext_(std::move(other.tlsContext_)),
+      pinState_(std::move(other.pinState_)) {
+    other.transport_.emplace<std::monostate>();
+}
+
+Stream& Stream::operator=(Stream&& other) noexcept {
+    if (this != &other) {
+        transport_ = std::move(other.transport_);
+        tlsContext_ = std::move(other.tlsContext_);
+        pinState_ = std::move(other.pinState_);
+        other.transport_.emplace<std::monostate>();
+    }
+    return *this;
+}
+
+Stream::~Stream() = default;
+
+bool Stream::isOpen() const {
+    if (const auto* tls = std::get_if<TlsSocket>(&transport_))
+        return tls->next_layer().is_open();
+    if (const auto* tcp = std::get_if<TcpSocket>(&transport_))
+        return tcp->is_open();
+    return false;
+}
+
+bool Stream::isTls() const {
+    return std::holds_alternative<TlsSocket>(transport_);
+}
+
+asio::any_io_executor Stream::executor() {
+    return tcpSocket().get_executor();
+}
+
+Stream::TcpSocket& Stream::tcpSocket() {
+    if (auto* tls = std::get_if<TlsSocket>(&transport_))
+        return tls->next_layer();
+    if (auto* tcp = std::get_if<TcpSocket>(&transport_))
+        return *tcp;
+    throw std::logic_error("Stream holds no socket");
+}
+
+bool Stream::keyRejected() const {
+    return pinState_ && pinState_->rejected;
+}
+
+std::optional<std::uint16_t> Stream::negotiatedTlsVersion() const {
+    const auto* tls = std::get_if<TlsSocket>(&transport_);
+    if (tls == nullptr)
+        return std::nullopt;
+    SSL* ssl = const_cast<TlsSocket*>(tls)->native_handle();
+    if (ssl == nullptr || SSL_is_init_finished(ssl) != 1)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(SSL_version(ssl));
+}
+
+template <typename Action>
+asio::awaitable<std::error_code> Stream::run(Duration limit, Action action) {
+    if (!isOpen())
+        co_return asio::error::not_connected;
+    Deadline deadline(executor(), limit, [this] { close(); });
+    std::error_code error;
+    if (auto* tls = std::get_if<TlsSocket>(&transport_))
+        error = co_await action(*tls);
+    else
+        error = co_await action(std::get<TcpSocket>(transport_));
+    if (deadline.expired())
+        co_return asio::error::timed_out;
+    co_return error;
+}
+
+asio::awaitable<std::error_code> Stream::handshakeAsClient(PinCheck pin, Duration limit) {
+    auto* tls = std::get_if<TlsSocket>(&transport_);
+    if (tls == nullptr)
+        co_return isOpen() ? std::error_code() : asio::error::not_connected;
+    pinState_->pin = std::move(pin);
+    if (!detail::attachPinState(tls->native_handle(), pinState_.get()))
+        co_return NetError::tlsSetupFailed;
+    std::error_code error;
+    {
+        Deadline deadline(executor(), limit, [this] { close(); });
+        std::tie(error) = co_await tls->async_handshake(asio::ssl::stream_base::client, kAsTuple);
+        if (deadline.expired())
+            error = asio::error::timed_out;
+    }
+    // A handshake that ended without the check having accepted (a listener that sent no certificate)
+    // counts as a refusal too: nothing may go out over an unverified channel.
+    if (pinState_->rejected || (!error && !pinState_->accepted)) {
+        pinState_->rejected = true;
+        close();
+        co_return NetError::peerKeyRejected;
+    }
+    if (error)
+        close();
+    co_return error;
+}
+
+asio::awaitable<std::error_code> Stream::handshakeAsServer(Duration limit) {
+    auto* tls = std::get_if<TlsSocket>(&transport_);
+    if (tls == nullptr)
+        co_return isOpen() ? std::error_code() : asio::error::not_connected;
+    std::error_code error;
+    {
+        Deadline deadline(executor(), limit, [this] { close(); });
+        std::tie(error) = co_await tls->async_handshake(asio::ssl::stream_base::server, kAsTuple);
+        if (deadline.expired())
+            error = asio::error::timed_out;
+    }
+    if (error)
+        close();
+    co_return error;
+}
+
+asio::awaitable<ReadResult> Stream::readSome(std::span<std::uint8_t> into, Duration limit) {
+    std::size_t size = 0;
+    const auto error = co_await run(limit, [&](auto& socket) -> asio::awaitable<std::error_code> {
+        auto [readError, readSize] = co_await socket.async_read_some(asio::buffer(into.data(), into.size()), kAsTuple);
+        size = readSize;
+        co_return readError;
+    });
+    co_return ReadResult{endOfStreamAsEof(error), size};
+}
+
+asio::awaitable<BytesResult> Stream::readExactly(std::size_t count, Duration limit) {
+    BytesResult result;
+    result.bytes.resize(count);
+    result.error = co_await run(limit, [&](auto& socket) -> asio::awaitable<std::error_code> {
+        auto [readError, readSize] = co_await asio::async_read(socket, asio::buffer(result.bytes), kAsTuple);
+        (void)readSize;
+        co_return readError;
+    });
+    result.error = endOfStreamAsEof(result.error);
+    if (result.error)
+        result.bytes.clear();
+    co_return result;
+}
+
+asio::awaitable<std::error_code> Stream::writeAll(ByteView bytes, Duration limit) {
+    co_return co_await run(limit, [&](auto& socket) -> asio::awaitable<std::error_code> {
+        auto [writeError, written] =
+            co_await asio::async_write(socket, asio::buffer(bytes.data(), bytes.size()), kAsTuple);
+        (void)written;
+        co_return writeError;
+    });
+}
+
+asio::awaitable<void> Stream::closeGracefully(Duration limit) {
+    if (!isOpen())
+        co_return;
+    Deadline deadline(executor(), limit, [this] { close(); });
+    if (auto* tls = std::get_if<TlsSocket>(&transport_)) {
+        if (SSL_is_init_finished(tls->native_handle()) == 1)
+            co_await tls->async_shutdown(kAsTuple);
+    } else {
+        // Half-close, then read until the peer closes too: closing with its bytes still unread would
+        // reset the connection and could destroy our last reply before the peer has read it.
+        auto& socket = std::get<TcpSocket>(transport_);
+        std::error_code ignored;
+        socket.shutdown(asio::socket_base::shutdown_send, ignored);
+        std::array<std::uint8_t, 4096> sink{};
+        for (std::size_t drained = 0; drained < kMaxDrainBytes && socket.is_open();) {
+            auto [readError, readSize] = co_await socket.async_read_some(asio::buffer(sink), kAsTuple);
+            if (readError)
+                break;
+            drained += readSize;
+        }
+    }
+    close();
+}
+
+void Stream::close() {
+    if (!isOpen())
+        return;
+    std::error_code ignored;
+    tcpSocket().close(ignored);
+}
+
+}  // namespace qb::platform
