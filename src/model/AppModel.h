@@ -1,0 +1,168 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <QObject>
+
+#include "model/DeviceLists.h"
+#include "model/InboxItem.h"
+#include "model/IncomingRequest.h"
+#include "model/ModelServices.h"
+#include "model/Peer.h"
+#include "model/ReceiveMode.h"
+#include "model/Settings.h"
+#include "model/TransferJob.h"
+
+namespace qb::platform {
+class SettingsStore;
+}
+
+namespace qb::model {
+
+// The one object that owns everything the user sees: settings, discovered peers, jobs, requests, inbox and
+// the trust collections. Lives on the main thread and is touched nowhere else; every component reports to it
+// through callbacks that hold it weakly and hop to the main thread first. Every change is announced by
+// changed(), after the new state is in place.
+class AppModel : public QObject {
+    Q_OBJECT
+
+public:
+    // Loads the settings; nothing is started until start().
+    explicit AppModel(ModelConfig config, QObject* parent = nullptr);
+    ~AppModel() override;
+
+    // Creates the receive folder, reads the inbox, starts receiving unless it is off, prepares notifications.
+    void start();
+
+    // Settings. Each setter stores the value and runs the effects of the change.
+    const std::string& deviceName() const { return settings_.deviceName; }
+    void setDeviceName(std::string name);
+    // The user's rename: trimmed; empty or unchanged does nothing; restarts the listener under the new name.
+    void applyDeviceName(std::string_view name);
+    const std::filesystem::path& saveDir() const { return settings_.saveDir; }
+    void setSaveDir(std::filesystem::path folder);
+    // The folder whose access is open; on Linux opening access always succeeds.
+    const std::optional<std::filesystem::path>& scopedDir() const { return settings_.scopedDir; }
+    bool playSound() const { return settings_.playSound; }
+    void setPlaySound(bool on);
+    const std::string& lang() const { return settings_.lang; }
+    void setLang(std::string code);
+    ReceiveMode receiveMode() const { return settings_.receiveMode; }
+    void setReceiveMode(ReceiveMode mode);
+
+    // Trust collections, each stored whole on every change.
+    const std::vector<std::string>& trusted() const { return settings_.trusted; }
+    void setTrusted(std::vector<std::string> keys);
+    const TextMap& trustedNames() const { return settings_.trustedNames; }
+    void setTrustedNames(TextMap names);
+    const TextMap& knownKeys() const { return settings_.knownKeys; }
+    void setKnownKeys(TextMap keys);
+    const TextMap& deviceNames() const { return settings_.deviceNames; }
+    void setDeviceNames(TextMap names);
+    const std::vector<std::string>& myDevices() const { return settings_.myDevices; }
+    void setMyDevices(std::vector<std::string> ids);
+
+    // The listener as advertised; empty and 0 while no advertisement is known.
+    const std::string& registeredName() const { return registeredName_; }
+    std::uint16_t port() const { return port_; }
+
+    // Discovery: the browser's latest list, and the presence monitor's unreachable service names.
+    const std::vector<Peer>& peers() const { return peers_; }
+    void setPeers(std::vector<Peer> peers);
+    const std::set<std::string>& unreachable() const { return unreachable_; }
+    void setUnreachable(std::set<std::string> serviceNames);
+
+    // Jobs: appended when work starts, removed by timer after they finish.
+    const std::vector<TransferJob>& jobs() const { return jobs_; }
+    void appendJob(TransferJob job);
+    void setProgress(const std::string& jobId, double fraction);
+    void setState(const std::string& jobId, TransferJob::State state);
+
+    const std::vector<IncomingRequest>& requests() const { return requests_; }
+
+    // Incoming transfers: (re)starts the listener under the device name.
+    void startServer();
+    // Carries out the user's answer to a waiting request and records an accepted sender's key.
+    void respond(const IncomingRequest& request, bool accept, bool remember);
+
+    // Inbox of received items.
+    const std::vector<InboxItem>& inbox() const { return inbox_; }
+    void refreshInbox();
+    void trash(const InboxItem& item);
+
+    // Posts a desktop notification when this process may.
+    void notify(const std::string& title, const std::string& body);
+
+    // Trust store.
+    void addDevice(const std::string& id, const std::optional<std::string>& label);
+    void pairDevice(const Peer& peer);
+    // Asks the user to accept a changed key for `name`; on yes records it and answers true.
+    bool trustNewKey(const std::string& name, const std::string& oldKey, const std::string& newKey);
+    void removeDevice(const std::string& id);
+    bool isKnownSender(const std::string& name, const std::optional<std::string>& key) const;
+    // The confirmation shown by trustNewKey.
+    static KeyChangePrompt keyChangePrompt(const std::string& name, const std::string& oldKey,
+                                           const std::string& newKey);
+
+    // Device lists, computed on demand.
+    DeviceLists deviceLists() const;
+    std::vector<std::string> listedDevices() const { return deviceLists().listedDevices(); }
+    std::optional<Peer> onlinePeerRaw(const std::string& id) const { return deviceLists().onlinePeerRaw(id); }
+    bool isOnline(const std::string& id) const { return deviceLists().isOnline(id); }
+    std::string displayName(const std::string& id) const { return deviceLists().displayName(id); }
+    std::vector<Peer> nearbyPeers() const { return deviceLists().nearbyPeers(); }
+    std::string listedId(const Peer& peer) const { return deviceLists().listedId(peer); }
+
+    // This device's key fingerprint.
+    const std::string& ownKey() const;
+
+    // Callback slots of the application delegate.
+    void setOnLangChanged(std::function<void()> callback) { onLangChanged_ = std::move(callback); }
+    void setOnReceived(std::function<void(const InboxItem&)> callback) { onReceived_ = std::move(callback); }
+    void setOnRequest(std::function<void()> callback) { onRequest_ = std::move(callback); }
+
+Q_SIGNALS:
+    void changed();
+
+private:
+    bool hasServer() const;
+    void stopServer();
+    // Records the key of an accepted request's sender under its name (and pairs with it for a pairing).
+    void recordAcceptedSender(const IncomingRequest& request);
+
+    void storeKnownKeys();
+    void storeDeviceNames();
+    void storeMyDevices();
+    void storeTrusted();
+    void storeTrustedNames();
+    void playEventSound(std::string_view sound);
+    void removeJobLater(const std::string& jobId, std::chrono::milliseconds delay);
+
+    ModelConfig config_;
+    std::unique_ptr<platform::SettingsStore> store_;
+    Settings settings_;
+    mutable std::optional<std::string> ownKey_;
+
+    std::string registeredName_;
+    std::uint16_t port_ = 0;
+    std::vector<Peer> peers_;
+    std::set<std::string> unreachable_;
+    std::vector<TransferJob> jobs_;
+    std::vector<IncomingRequest> requests_;
+    std::vector<InboxItem> inbox_;
+    std::map<std::string, std::string> incomingFrom_;
+
+    std::function<void()> onLangChanged_;
+    std::function<void(const InboxItem&)> onReceived_;
+    std::function<void()> onRequest_;
+};
+
+}  // namespace qb::model

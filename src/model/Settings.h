@@ -1,0 +1,80 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/ReceiveMode.h"
+#include "platform/Bytes.h"
+
+namespace qb::platform {
+class SettingsStore;
+}
+
+namespace qb::model {
+
+// Keys of the per-user settings store. "identity.cert" belongs to the device identity, never to the model.
+namespace settingsKey {
+inline constexpr std::string_view deviceName = "deviceName";
+inline constexpr std::string_view saveDirBookmark = "saveDirBookmark";
+inline constexpr std::string_view saveDir = "saveDir";
+inline constexpr std::string_view playSound = "playSound";
+inline constexpr std::string_view lang = "lang";
+inline constexpr std::string_view receiveMode = "receiveMode";
+inline constexpr std::string_view trusted = "trusted";
+inline constexpr std::string_view trustedNames = "trustedNames";
+inline constexpr std::string_view knownKeys = "knownKeys";
+inline constexpr std::string_view deviceNames = "deviceNames";
+inline constexpr std::string_view myDevices = "myDevices";
+}  // namespace settingsKey
+
+using TextMap = std::map<std::string, std::string>;
+
+// Everything the application remembers between launches, as loaded.
+struct Settings {
+    std::string deviceName;
+    std::filesystem::path saveDir;
+    // The folder whose access was opened while loading (the stored bookmark's folder).
+    std::optional<std::filesystem::path> scopedDir;
+    bool playSound = true;
+    std::string lang;
+    ReceiveMode receiveMode = ReceiveMode::everyone;
+    std::vector<std::string> trusted;
+    TextMap trustedNames;
+    TextMap knownKeys;
+    TextMap deviceNames;
+    std::vector<std::string> myDevices;
+};
+
+// What loading needs from the machine besides the store; tests point these at prepared files.
+struct SettingsSources {
+    std::filesystem::path machineInfoFile = "/etc/machine-info";
+    // Parent of the default receive folder; empty means the user's download folder.
+    std::filesystem::path downloadsFolder;
+};
+
+// Loads every setting in its fixed order: the environment overrides QUOBBLEFIN_NAME and QUOBBLEFIN_SAVEDIR
+// (read once, never written), the stored values with their defaults, then the migration of "myDevices" from
+// names to key fingerprints, which writes "myDevices" (and "deviceNames" when it changes anything).
+Settings loadSettings(platform::SettingsStore& store, const SettingsSources& sources);
+
+// PRETTY_HOSTNAME of a machine-info file when set and non-empty, else the host name.
+std::string defaultDeviceName(const std::filesystem::path& machineInfoFile);
+
+// The value of PRETTY_HOSTNAME in a machine-info file (shell-style KEY=VALUE lines), unquoted.
+std::optional<std::string> prettyHostName(const std::filesystem::path& machineInfoFile);
+
+// The folder "Quobblefin" inside `downloadsFolder`, or inside the user's download folder when that is empty.
+std::filesystem::path defaultReceiveFolder(const std::filesystem::path& downloadsFolder);
+
+// Folder bookmarks. Linux has no sandbox, so a bookmark is the folder's path itself: it can be made and
+// resolved for an existing folder, and opening or closing access to it needs nothing.
+namespace folderBookmark {
+std::optional<platform::Bytes> create(const std::filesystem::path& folder);
+std::optional<std::filesystem::path> resolve(platform::ByteView bookmark);
+}  // namespace folderBookmark
+
+}  // namespace qb::model
