@@ -14,7 +14,7 @@ namespace qb::transfer {
 
 // One item of a folder or multi-item transfer, in body order.
 struct FileEntry {
-    std::string p;       // relative path, "/" between components, no leading "/"
+    std::string p{};     // relative path, "/" between components, no leading "/"
     std::int64_t s = 0;  // size in bytes; 0 for a folder
     bool d = false;      // a folder to create; written only when true
 
@@ -25,14 +25,14 @@ struct FileEntry {
 // when absent (`files`, `cert`, `sig`) or false (`batch`, `pair`).
 struct FileHeader {
     int v = 0;              // protocol generation: Wire::generationTls, generationWaits or generationNoWait
-    std::string name;       // display name of what is sent
+    std::string name{};     // display name of what is sent
     std::int64_t size = 0;  // total body bytes; may arrive negative, see Wire::hasNegativeSize
-    std::string from;       // sender's device name
-    std::optional<std::vector<FileEntry>> files;  // folder or several items
-    bool batch = false;                           // several named items at the top level of `files`
-    std::optional<std::string> cert;              // standard Base64 of the sender's DER certificate
-    std::optional<std::string> sig;               // standard Base64 of the sender's signature
-    bool pair = false;                            // a pairing request
+    std::string from{};     // sender's device name
+    std::optional<std::vector<FileEntry>> files{};  // folder or several items
+    bool batch = false;                             // several named items at the top level of `files`
+    std::optional<std::string> cert{};              // standard Base64 of the sender's DER certificate
+    std::optional<std::string> sig{};               // standard Base64 of the sender's signature
+    bool pair = false;                              // a pairing request
 
     friend bool operator==(const FileHeader&, const FileHeader&) = default;
 };

@@ -1,0 +1,70 @@
+#include "transfer/TransferError.h"
+
+#include <utility>
+
+#include <gtest/gtest.h>
+
+#include "l10n/L.h"
+
+namespace qb::transfer {
+namespace {
+
+using l10n::L;
+
+class TransferErrorTest : public ::testing::Test {
+protected:
+    void SetUp() override { L::setLang("en"); }
+};
+
+TEST_F(TransferErrorTest, EachCaseShowsItsEnglishText) {
+    const std::pair<TransferErrc, const char*> cases[] = {
+        {TransferErrc::badHeader, "The incoming data is malformed"},
+        {TransferErrc::connectionClosed, "Connection closed before the transfer finished"},
+        {TransferErrc::timeout, "Could not reach the destination (timed out)"},
+        {TransferErrc::declined, "The other device declined (or did not answer)"},
+        {TransferErrc::identityChanged,
+         "This device's security key has changed — clear trusted devices in Settings to send again"},
+        {TransferErrc::badPeerKey, "Could not verify the destination's identity"},
+    };
+    for (const auto& [errc, text] : cases) {
+        EXPECT_EQ(TransferError::of(errc).description(), text);
+        EXPECT_EQ(std::error_code(errc).message(), text);
+    }
+}
+
+TEST_F(TransferErrorTest, PayloadsGiveTheTextOfIoAndRemote) {
+    const auto remote = TransferError::remote(L::t("err.writeFail"));
+    EXPECT_EQ(remote.description(), "Destination refused: Write failed");
+    EXPECT_TRUE(remote.is(TransferErrc::remote));
+
+    const auto io = TransferError::io("Cannot read the source file");
+    EXPECT_EQ(io.description(), "Cannot read the source file");
+    EXPECT_EQ(io.code(), TransferErrc::io);
+    EXPECT_EQ(io.payload(), "Cannot read the source file");
+}
+
+TEST_F(TransferErrorTest, CodesBelongToTheTransferCategoryAndSystemErrorsKeepTheirOwn) {
+    const std::error_code code = TransferErrc::timeout;
+    EXPECT_STREQ(code.category().name(), "quobblefin.transfer");
+    EXPECT_EQ(code.value(), 5);
+
+    const auto refused = std::make_error_code(std::errc::connection_refused);
+    const auto system = TransferError::system(refused);
+    EXPECT_EQ(system.code(), refused);
+    EXPECT_EQ(system.description(), refused.message());
+    EXPECT_FALSE(system.is(TransferErrc::io));
+    EXPECT_EQ(TransferError::system(make_error_code(TransferErrc::declined)),
+              TransferError::of(TransferErrc::declined));
+}
+
+TEST_F(TransferErrorTest, ResultIsSuccessUntilGivenAnError) {
+    EXPECT_TRUE(TransferResult{}.ok());
+    const TransferResult failed = TransferErrc::connectionClosed;
+    ASSERT_FALSE(failed.ok());
+    EXPECT_TRUE(failed.error().is(TransferErrc::connectionClosed));
+    const TransferResult remote = TransferError::remote("x");
+    EXPECT_EQ(remote.error().payload(), "x");
+}
+
+}  // namespace
+}  // namespace qb::transfer
