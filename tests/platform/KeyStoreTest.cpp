@@ -1,0 +1,134 @@
+#include "platform/KeyStore.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "platform/TestCertificate.h"
+#include "support/TestEnv.h"
+
+namespace qb::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+mode_t modeOf(const fs::path& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+std::size_t fileCount(const fs::path& folder) {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) {
+        ++count;
+    }
+    return count;
+}
+
+class KeyStoreTest : public ::testing::Test {
+protected:
+    test::TempDir temp;
+    fs::path folder = temp / "data" / "keystore";
+    KeyStore store{folder};
+    PrivateKey key = test::newKey();
+    Bytes certificate = test::selfSignedCertificate(key, "Quobblefin 0A1B2C3D");
+};
+
+TEST_F(KeyStoreTest, PairsAStoredCertificateWithItsStoredKey) {
+    EXPECT_FALSE(store.findPrivateKeyFor(certificate));
+    ASSERT_FALSE(store.addPrivateKey(key, "Quobblefin Identity", asBytes("com.example.tag")));
+    EXPECT_FALSE(store.findPrivateKeyFor(certificate)) << "a key alone is no identity";
+    ASSERT_FALSE(store.addCertificate(certificate));
+
+    const auto found = KeyStore(folder).findPrivateKeyFor(certificate);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(*found->publicPoint(), *key.publicPoint());
+
+    const PrivateKey stranger = test::newKey();
+    const Bytes strangerCertificate = test::selfSignedCertificate(stranger, "Stranger");
+    ASSERT_FALSE(store.addCertificate(strangerCertificate));
+    EXPECT_FALSE(store.findPrivateKeyFor(strangerCertificate)) << "its key was never stored";
+    EXPECT_FALSE(store.findPrivateKeyFor(toBytes("garbage")));
+}
+
+TEST_F(KeyStoreTest, FilesAreBornPrivate) {
+    const mode_t oldMask = ::umask(0);
+    ASSERT_FALSE(store.addPrivateKey(key, "label", {}));
+    ASSERT_FALSE(store.addCertificate(certificate));
+    ::umask(oldMask);
+
+    EXPECT_EQ(modeOf(folder), 0700u);
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        EXPECT_EQ(modeOf(entry.path()), 0600u) << entry.path();
+    }
+    EXPECT_EQ(fileCount(folder), 2u) << "no temporary files left behind";
+}
+
+TEST_F(KeyStoreTest, AddingTheSameCertificateAgainIsSuccessButTheSameKeyIsNot) {
+    ASSERT_FALSE(store.addCertificate(certificate));
+    EXPECT_FALSE(store.addCertificate(certificate));
+    EXPECT_EQ(fileCount(folder), 1u);
+
+    ASSERT_FALSE(store.addPrivateKey(key, "one", {}));
+    EXPECT_EQ(store.addPrivateKey(key, "two", {}), KeyStoreError::duplicateKey);
+
+    EXPECT_EQ(store.addCertificate(toBytes("garbage")), KeyStoreError::badCertificate);
+}
+
+TEST_F(KeyStoreTest, ListsAndDeletesKeysByExactLabel) {
+    const Bytes tag = {0x01, 0x00, 0xFF};
+    for (const char* label : {"Quobblefin Identity.test.X", "Quobblefin Identity.test.X", "quobblefin identity"}) {
+        ASSERT_FALSE(store.addPrivateKey(test::newKey(), label, {}));
+    }
+    ASSERT_FALSE(store.addPrivateKey(key, "Quobblefin Identity", tag));
+    std::ofstream(folder / "key-damaged.json") << "{ not json";
+    ASSERT_EQ(store.listKeys()->size(), 4u) << "the damaged item is left out";
+
+    EXPECT_FALSE(store.deleteKeysWithLabel("Quobblefin Identity.test.X"));
+    EXPECT_FALSE(store.deleteKeysWithLabel("Quobblefin"));
+    const auto keys = *store.listKeys();
+    ASSERT_EQ(keys.size(), 2u);
+    const auto kept = keys[0].label == "Quobblefin Identity" ? keys[0] : keys[1];
+    EXPECT_EQ(kept.label, "Quobblefin Identity");
+    EXPECT_EQ(kept.tag, tag);
+}
+
+TEST_F(KeyStoreTest, DeletesCertificatesBySubjectText) {
+    const PrivateKey testKey = test::newKey();
+    const Bytes testCertificate = test::selfSignedCertificate(testKey, "Quobblefin Test 0A1B2C3D");
+    ASSERT_FALSE(store.addCertificate(certificate));
+    ASSERT_FALSE(store.addCertificate(testCertificate));
+    ASSERT_FALSE(store.addPrivateKey(testKey, "t", {}));
+    ASSERT_TRUE(store.findPrivateKeyFor(testCertificate));
+
+    EXPECT_FALSE(store.deleteCertificatesWhoseSubjectContains("Quobblefin Test"));
+    EXPECT_FALSE(store.findPrivateKeyFor(testCertificate));
+    EXPECT_EQ(fileCount(folder), 2u) << "the other certificate and the key stay";
+}
+
+TEST_F(KeyStoreTest, AMissingFolderIsAnEmptyStoreAndIsNotCreatedByReading) {
+    EXPECT_EQ(store.listKeys()->size(), 0u);
+    EXPECT_FALSE(store.deleteKeysWithLabel("x"));
+    EXPECT_FALSE(store.deleteCertificatesWhoseSubjectContains("x"));
+    EXPECT_FALSE(store.findPrivateKeyFor(certificate));
+    EXPECT_FALSE(fs::exists(folder));
+}
+
+TEST(KeyStoreFolder, FollowsXdgDataHomeThenHome) {
+    test::ScopedEnv home("HOME", "/home/someone");
+    {
+        test::ScopedEnv data("XDG_DATA_HOME", "/data");
+        EXPECT_EQ(KeyStore::defaultFolder(), fs::path("/data/quobblefin/keystore"));
+    }
+    {
+        test::ScopedEnv data("XDG_DATA_HOME", "relative/ignored");
+        EXPECT_EQ(KeyStore::defaultFolder(), fs::path("/home/someone/.local/share/quobblefin/keystore"));
+    }
+    test::ScopedEnv data("XDG_DATA_HOME", std::nullopt);
+    EXPECT_EQ(KeyStore::defaultFolder(), fs::path("/home/someone/.local/share/quobblefin/keystore"));
+}
+
+}  // namespace
+}  // namespace qb::platform
