@@ -23,6 +23,11 @@ struct Registration {
 
 constexpr std::array kTables{
     Registration{"en", &tables::english},
+    Registration{"th", &tables::thai},
+    Registration{"ja", &tables::japanese},
+    Registration{"ko", &tables::korean},
+    Registration{"zh-Hans", &tables::chineseSimplified},
+    Registration{"zh-Hant", &tables::chineseTraditional},
 };
 
 }  // namespace
