@@ -28,6 +28,13 @@ constexpr std::array kTables{
     Registration{"ko", &tables::korean},
     Registration{"zh-Hans", &tables::chineseSimplified},
     Registration{"zh-Hant", &tables::chineseTraditional},
+    Registration{"es", &tables::spanish},
+    Registration{"de", &tables::german},
+    Registration{"fr", &tables::french},
+    Registration{"pt-BR", &tables::portugueseBrazil},
+    Registration{"id", &tables::indonesian},
+    Registration{"vi", &tables::vietnamese},
+    Registration{"ru", &tables::russian},
 };
 
 }  // namespace
