@@ -101,6 +101,9 @@ public:
     // Posts a desktop notification when this process may.
     void notify(const std::string& title, const std::string& body);
 
+    // Sends files and folders to a peer as one transfer, pinned to the peer's key when it has one.
+    void send(const std::vector<std::filesystem::path>& items, const Peer& peer);
+
     // Trust store.
     void addDevice(const std::string& id, const std::optional<std::string>& label);
     void pairDevice(const Peer& peer);
@@ -135,6 +138,11 @@ Q_SIGNALS:
 private:
     bool hasServer() const;
     void stopServer();
+    void finishOutgoing(const std::string& jobId, const std::string& peerName, const std::optional<std::string>& pinned,
+                        const transfer::TransferResult& result);
+    void finishPairing(const std::string& jobId, const Peer& peer, const transfer::TransferResult& result);
+    // The configured sender, else the real one.
+    const SenderHooks& senderHooks();
     // Records the key of an accepted request's sender under its name (and pairs with it for a pairing).
     void recordAcceptedSender(const IncomingRequest& request);
 

@@ -3,10 +3,14 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/Settings.h"
+#include "platform/Endpoint.h"
+#include "transfer/TransferError.h"
 
 namespace qb::model {
 
@@ -42,12 +46,33 @@ struct DesktopHooks {
     std::function<bool(const KeyChangePrompt&)> confirmKeyChange;
 };
 
+// One outgoing transfer as the model asks for it.
+struct SendRequest {
+    std::vector<std::filesystem::path> items;
+    platform::Endpoint to;
+    std::string from;
+    bool waitForGo = true;
+    std::optional<std::string> peerKey;  // pins the receiver's key and makes the transfer TLS
+};
+
+// The sending side of the protocol. Both report on the transfer's own queue (or at once, on the caller's
+// thread, when nothing can be sent); the model hops to the main thread itself.
+struct SenderHooks {
+    using Progress = std::function<void(double fraction)>;
+    using Completion = std::function<void(transfer::TransferResult)>;
+
+    std::function<void(SendRequest, Progress, Completion)> send;
+    std::function<void(platform::Endpoint to, std::string from, std::string peerKey, Completion)> pair;
+};
+
 struct ModelConfig {
     // Empty means the default settings file of the user.
     std::filesystem::path settingsFile;
     SettingsSources sources;
     ModelTimings timings;
     DesktopHooks desktop;
+    // Unset means the real file sender.
+    SenderHooks sender;
     // This device's key fingerprint; unset means the shared device identity's.
     std::function<std::string()> ownKey;
 };

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include "model/AppModel.h"
+#include "platform/SettingsStore.h"
+#include "support/TestEnv.h"
+
+namespace qb::test {
+
+// One application object for the whole test process: timers and queued calls need it.
+inline QCoreApplication& testApp() {
+    if (auto* existing = QCoreApplication::instance()) {
+        return *existing;
+    }
+    static int argc = 1;
+    static char name[] = "model_tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    return app;
+}
+
+// Runs the event loop until `done` holds or `limit` passes; answers whether it held.
+inline bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > limit.count()) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+inline void writeFile(const std::filesystem::path& path, const std::string& content) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+inline std::string readFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+inline const std::string kOwnKey(64, 'f');
+
+// A model in a private folder with the environment cleared, fake desktop services that record what they were
+// asked, and short job timings.
+class ModelHarness {
+public:
+    ModelHarness() {
+        testApp();
+        config.settingsFile = dir / "config" / "settings.json";
+        config.sources.machineInfoFile = dir / "machine-info";
+        config.sources.downloadsFolder = dir / "Downloads";
+        config.timings.doneLinger = std::chrono::milliseconds(40);
+        config.timings.failedLinger = std::chrono::milliseconds(400);
+        config.ownKey = [] { return kOwnKey; };
+        config.desktop.notify = [this](const std::string& title, const std::string& body) {
+            notifications.push_back(title + "|" + body);
+        };
+        config.desktop.playSound = [this](std::string_view sound) { sounds.emplace_back(sound); };
+        config.desktop.confirmKeyChange = [this](const model::KeyChangePrompt& prompt) {
+            prompts.push_back(prompt);
+            return acceptKeyChange;
+        };
+    }
+
+    platform::SettingsStore store() const { return platform::SettingsStore(config.settingsFile); }
+
+    model::AppModel& make() {
+        model = std::make_unique<model::AppModel>(config);
+        return *model;
+    }
+
+    TempDir dir;
+    ScopedEnv name{"QUOBBLEFIN_NAME", std::nullopt};
+    ScopedEnv saveDir{"QUOBBLEFIN_SAVEDIR", std::nullopt};
+    ScopedEnv autoAccept{"QUOBBLEFIN_AUTOACCEPT", std::nullopt};
+    model::ModelConfig config;
+    std::vector<std::string> notifications;
+    std::vector<std::string> sounds;
+    std::vector<model::KeyChangePrompt> prompts;
+    bool acceptKeyChange = false;
+    std::unique_ptr<model::AppModel> model;
+};
+
+}  // namespace qb::test
