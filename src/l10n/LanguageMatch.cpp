@@ -82,7 +82,9 @@ std::string L::match(const std::vector<std::string>& preferredTags) {
 
 // As GNU gettext does, the LANGUAGE list counts only when the messages locale is not the C locale: a user who
 // chose "C" asked for untranslated texts. Unlike gettext, this reads the environment rather than the process's
-// setlocale() state, so it gives the same answer whether or not the program has called setlocale().
+// setlocale() state, so it gives the same answer whether or not the program has called setlocale(). LC_ALL,
+// LC_MESSAGES and LANG all follow as further preferences, where gettext would use only the first one set; a tag
+// that appears twice is kept at its first place.
 std::vector<std::string> L::preferredLanguages() {
     std::vector<std::string> tags;
     if (tagFromLocale(messagesLocale())) {
