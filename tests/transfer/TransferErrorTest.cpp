@@ -32,6 +32,13 @@ TEST_F(TransferErrorTest, EachCaseShowsItsEnglishText) {
     }
 }
 
+TEST_F(TransferErrorTest, TextsFollowTheLanguageAtTheTimeTheyAreShown) {
+    const auto error = TransferError::of(TransferErrc::timeout);
+    L::setLang("de");
+    EXPECT_EQ(error.description(), L::t("err.timeout"));
+    EXPECT_NE(error.description(), "Could not reach the destination (timed out)");
+}
+
 TEST_F(TransferErrorTest, PayloadsGiveTheTextOfIoAndRemote) {
     const auto remote = TransferError::remote(L::t("err.writeFail"));
     EXPECT_EQ(remote.description(), "Destination refused: Write failed");
