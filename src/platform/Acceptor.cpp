@@ -1,18 +1,25 @@
 #include "platform/Acceptor.h"
 
 #include <asio/co_spawn.hpp>
-#include <asio/detached.hpp>
 #include <asio/experimental/as_tuple.hpp>
 #include <asio/ip/v6_only.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/use_awaitable.hpp>
 
 #include <cerrno>
+#include <exception>
 
 namespace qb::platform {
 namespace {
 
 constexpr auto kAsTuple = asio::experimental::as_tuple(asio::use_awaitable);
+
+// A callback that throws is a bug; letting it out of the executor's run() ends the process loudly instead
+// of ending the accept loop without a word.
+void rethrowFailure(const std::exception_ptr& failure) {
+    if (failure)
+        std::rethrow_exception(failure);
+}
 
 // When the process runs out of descriptors or memory, accepting again at once would spin; waiting a
 // little lets finished connections give theirs back.
@@ -74,7 +81,7 @@ Acceptor::Acceptor(asio::any_io_executor executor, Options options, asio::ip::tc
 
 void Acceptor::start(OnConnection onConnection, OnError onError) {
     asio::co_spawn(executor_, acceptLoop(shared_from_this(), std::move(onConnection), std::move(onError)),
-                   asio::detached);
+                   rethrowFailure);
 }
 
 void Acceptor::cancel() {
@@ -109,7 +116,7 @@ asio::awaitable<void> Acceptor::acceptLoop(std::shared_ptr<Acceptor> self, OnCon
         asio::co_spawn(
             self->executor_,
             handshake(Stream(std::move(socket), self->options_.tls), self->options_.handshakeLimit, onConnection),
-            asio::detached);
+            rethrowFailure);
     }
 }
 

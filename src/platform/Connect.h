@@ -9,11 +9,16 @@
 
 #include <optional>
 #include <system_error>
+#include <utility>
 
 namespace qb::platform {
 
 // TLS with the listener's certificate pinned. An empty context means the process's shared client context.
+// (A constructor, not an aggregate: see the note on HostPort.)
 struct PinnedTls {
+    explicit PinnedTls(PinCheck pinCheck, TlsContext tlsContext = {})
+        : pin(std::move(pinCheck)), context(std::move(tlsContext)) {}
+
     PinCheck pin;
     TlsContext context;
 };

@@ -1,0 +1,216 @@
+#include "NetTestSupport.h"
+
+#include "platform/Connect.h"
+#include "platform/NetError.h"
+
+#include <asio/experimental/as_tuple.hpp>
+#include <asio/ssl/stream.hpp>
+#include <asio/use_awaitable.hpp>
+
+#include <array>
+
+using namespace qb::platform;
+using namespace std::chrono_literals;
+using qb::test::listenOnLoopback;
+using qb::test::runFor;
+using qb::test::TestIdentity;
+
+namespace {
+
+constexpr auto kAsTuple = asio::experimental::as_tuple(asio::use_awaitable);
+
+// Reads a 5-byte message, writes it back, then closes politely.
+asio::awaitable<void> echoFive(Stream stream) {
+    auto [error, bytes] = co_await stream.readExactly(5, 5s);
+    if (!error)
+        co_await stream.writeAll(bytes, 5s);
+    co_await stream.closeGracefully(1s);
+}
+
+void serveEcho(const std::shared_ptr<Acceptor>& acceptor, asio::io_context& io) {
+    acceptor->start([&io](Stream stream) { asio::co_spawn(io, echoFive(std::move(stream)), asio::detached); });
+}
+
+struct EchoOutcome {
+    std::error_code error;
+    Bytes reply;
+    std::error_code afterReply;  // what the next read gives once the server has closed
+    std::optional<std::uint16_t> tlsVersion;
+};
+
+asio::awaitable<EchoOutcome> echoThrough(Endpoint endpoint, std::optional<PinnedTls> tls) {
+    auto [error, stream] = co_await connect(std::move(endpoint), std::move(tls), 5s);
+    EchoOutcome outcome{error, {}, {}, stream.negotiatedTlsVersion()};
+    if (error)
+        co_return outcome;
+    outcome.error = co_await stream.writeAll(asBytes("hello"), 5s);
+    auto [readError, reply] = co_await stream.readExactly(5, 5s);
+    outcome.error = outcome.error ? outcome.error : readError;
+    outcome.reply = reply;
+    std::array<std::uint8_t, 16> rest{};
+    outcome.afterReply = (co_await stream.readSome(rest, 5s)).error;
+    co_return outcome;
+}
+
+PinCheck pinTo(const Bytes& expectedDer, Bytes* seen = nullptr) {
+    return [expectedDer, seen](ByteView leafDer) {
+        if (seen != nullptr)
+            seen->assign(leafDer.begin(), leafDer.end());
+        return Bytes(leafDer.begin(), leafDer.end()) == expectedDer;
+    };
+}
+
+}  // namespace
+
+TEST(StreamTest, PlainEchoOverIpv4EndsWithEofAndCancelledAcceptorRefuses) {
+    asio::io_context io;
+    auto acceptor = listenOnLoopback(io);
+    ASSERT_NE(acceptor->port(), 0);
+    serveEcho(acceptor, io);
+
+    const auto outcome = runFor(io, echoThrough(HostPort{"127.0.0.1", acceptor->port()}, std::nullopt));
+    ASSERT_TRUE(outcome);
+    EXPECT_FALSE(outcome->error) << outcome->error.message();
+    EXPECT_EQ(toString(outcome->reply), "hello");
+    EXPECT_EQ(outcome->afterReply, asio::error::eof);
+    EXPECT_FALSE(outcome->tlsVersion);
+
+    acceptor->cancel();
+    const auto refused = runFor(io, echoThrough(HostPort{"127.0.0.1", acceptor->port()}, std::nullopt));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->error, asio::error::connection_refused);
+}
+
+TEST(StreamTest, PinnedTlsEchoNegotiatesTls13AndShowsTheLeafToThePin) {
+    asio::io_context io;
+    const auto identity = TestIdentity::make();
+    auto acceptor = listenOnLoopback(io, identity.serverContext());
+    std::optional<std::uint16_t> serverVersion;
+    acceptor->start([&](Stream stream) {
+        serverVersion = stream.negotiatedTlsVersion();
+        asio::co_spawn(io, echoFive(std::move(stream)), asio::detached);
+    });
+
+    Bytes seenLeaf;
+    const auto outcome = runFor(
+        io, echoThrough(HostPort{"127.0.0.1", acceptor->port()}, PinnedTls(pinTo(identity.certificateDer, &seenLeaf))));
+    ASSERT_TRUE(outcome);
+    EXPECT_FALSE(outcome->error) << outcome->error.message();
+    EXPECT_EQ(toString(outcome->reply), "hello");
+    EXPECT_EQ(outcome->afterReply, asio::error::eof);
+    EXPECT_EQ(outcome->tlsVersion, std::optional<std::uint16_t>(772));
+    EXPECT_EQ(serverVersion, std::optional<std::uint16_t>(772));
+    EXPECT_EQ(seenLeaf, identity.certificateDer);
+}
+
+// The listener here is hand-made so the test can see what the server side of a refused handshake got.
+struct RefusedHandshake {
+    std::error_code clientError;
+    bool clientKeyRejected = false;
+    std::error_code serverHandshake;
+    std::error_code serverRead;
+    std::size_t serverBytes = 0;
+};
+
+asio::awaitable<RefusedHandshake> handshakeAgainst(asio::io_context& io, TlsContext serverTls, PinnedTls clientTls) {
+    RefusedHandshake result;
+    auto acceptor = listenOnLoopback(io);
+    // The server side moves this to the past once it has seen the end of its connection, whether or not
+    // the client is already waiting.
+    asio::steady_timer serverDone(io, 5s);
+    acceptor->start([&](Stream plain) {
+        asio::co_spawn(
+            io,
+            [&, stream = Stream(std::move(plain.tcpSocket()), serverTls)]() mutable -> asio::awaitable<void> {
+                result.serverHandshake = co_await stream.handshakeAsServer(5s);
+                std::array<std::uint8_t, 64> buffer{};
+                const auto read = co_await stream.readSome(buffer, 5s);
+                result.serverRead = read.error;
+                result.serverBytes = read.size;
+                serverDone.expires_at(asio::steady_timer::time_point::min());
+            },
+            asio::detached);
+    });
+    auto [error, stream] = co_await connect(HostPort{"127.0.0.1", acceptor->port()}, std::move(clientTls), 5s);
+    result.clientError = error;
+    result.clientKeyRejected = stream.keyRejected();
+    if (!error)
+        co_await stream.writeAll(asBytes("header"), 5s);
+    stream.close();
+    co_await serverDone.async_wait(kAsTuple);
+    acceptor->cancel();
+    co_return result;
+}
+
+TEST(StreamTest, PinMismatchFailsTheHandshakeBeforeAnyApplicationByte) {
+    asio::io_context io;
+    const auto listener = TestIdentity::make();
+    const auto other = TestIdentity::make();
+
+    const auto result =
+        runFor(io, handshakeAgainst(io, listener.serverContext(), PinnedTls(pinTo(other.certificateDer))));
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->clientError, NetError::peerKeyRejected);
+    EXPECT_TRUE(result->clientKeyRejected);
+    EXPECT_TRUE(result->serverHandshake) << "the server must not complete a refused handshake";
+    EXPECT_EQ(result->serverBytes, 0U);
+}
+
+TEST(StreamTest, PinThatThrowsOrIsMissingRefusesLikeAMismatch) {
+    asio::io_context io;
+    const auto listener = TestIdentity::make();
+    const auto throwing =
+        runFor(io, handshakeAgainst(io, listener.serverContext(),
+                                    PinnedTls([](ByteView) -> bool { throw std::runtime_error("x"); })));
+    ASSERT_TRUE(throwing);
+    EXPECT_EQ(throwing->clientError, NetError::peerKeyRejected);
+
+    const auto missing = runFor(io, handshakeAgainst(io, listener.serverContext(), PinnedTls(PinCheck{})));
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->clientError, NetError::peerKeyRejected);
+    EXPECT_EQ(missing->serverBytes, 0U);
+}
+
+TEST(StreamTest, OurClientRefusesATls12OnlyListener) {
+    asio::io_context io;
+    const auto listener = TestIdentity::make();
+    auto tls12 = std::make_shared<asio::ssl::context>(asio::ssl::context::tls_server);
+    SSL_CTX_use_certificate_ASN1(tls12->native_handle(), static_cast<int>(listener.certificateDer.size()),
+                                 listener.certificateDer.data());
+    SSL_CTX_use_PrivateKey(tls12->native_handle(), listener.key.get());
+    SSL_CTX_set_max_proto_version(tls12->native_handle(), TLS1_2_VERSION);
+
+    bool pinAsked = false;
+    const auto result = runFor(io, handshakeAgainst(io, tls12, PinnedTls([&](ByteView) { return pinAsked = true; })));
+    ASSERT_TRUE(result);
+    EXPECT_TRUE(result->clientError);
+    EXPECT_NE(result->clientError, NetError::peerKeyRejected);
+    EXPECT_FALSE(result->clientKeyRejected);
+    EXPECT_FALSE(pinAsked);
+    EXPECT_TRUE(result->serverHandshake);
+}
+
+TEST(StreamTest, OurListenerRefusesATls12OnlyClient) {
+    asio::io_context io;
+    const auto listener = TestIdentity::make();
+    auto acceptor = listenOnLoopback(io, listener.serverContext());
+    int connections = 0;
+    acceptor->start([&](Stream) { ++connections; });
+
+    asio::ssl::context tls12(asio::ssl::context::tls_client);
+    SSL_CTX_set_max_proto_version(tls12.native_handle(), TLS1_2_VERSION);
+    tls12.set_verify_mode(asio::ssl::verify_none);
+    auto attempt = [&]() -> asio::awaitable<std::error_code> {
+        asio::ssl::stream<asio::ip::tcp::socket> client(io, tls12);
+        auto [connectError] = co_await client.next_layer().async_connect(
+            {asio::ip::make_address("127.0.0.1"), acceptor->port()}, kAsTuple);
+        if (connectError)
+            co_return connectError;
+        auto [handshakeError] = co_await client.async_handshake(asio::ssl::stream_base::client, kAsTuple);
+        co_return handshakeError;
+    };
+    const auto error = runFor(io, attempt());
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(*error);
+    EXPECT_EQ(connections, 0);
+}
