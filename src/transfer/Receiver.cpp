@@ -1,0 +1,130 @@
+#include "transfer/Receiver.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "l10n/L.h"
+#include "transfer/ReceiverLayout.h"
+
+namespace qb::transfer {
+
+namespace fs = std::filesystem;
+using l10n::L;
+using platform::Bytes;
+using platform::Stream;
+
+namespace {
+
+std::error_code writeAll(int fd, std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const auto written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return {errno, std::system_category()};
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(written));
+    }
+    return {};
+}
+
+// Reads until `piece` is full: one write per piece whatever size the network delivers in.
+asio::awaitable<std::error_code> fillPiece(Stream& stream, std::span<std::uint8_t> piece) {
+    std::size_t filled = 0;
+    while (filled < piece.size()) {
+        const auto [error, size] = co_await stream.readSome(piece.subspan(filled));
+        if (error) {
+            co_return error;
+        }
+        filled += size;
+    }
+    co_return std::error_code();
+}
+
+TransferError networkFailure(std::error_code error) {
+    if (error == asio::error::eof) {
+        return TransferErrc::connectionClosed;
+    }
+    return TransferError::system(error);
+}
+
+// The body of one transfer, file after file of the layout's plan.
+class BodyReceipt {
+public:
+    BodyReceipt(Stream& stream, ReceiverLayout& layout, const ReceiveReports& reports)
+        : stream_(stream), layout_(layout), reports_(reports), total_(std::max<std::int64_t>(layout.total(), 1)) {}
+
+    asio::awaitable<std::optional<TransferError>> receiveAll() {
+        for (const auto& file : layout_.plan()) {
+            if (auto error = co_await receiveFile(file)) {
+                co_return error;
+            }
+        }
+        co_return std::nullopt;
+    }
+
+private:
+    asio::awaitable<std::optional<TransferError>> receiveFile(const PlannedFile& file) {
+        const UniqueFd out = layout_.create(file);
+        if (!out) {
+            co_return TransferError::io(L::t("err.createFile"));
+        }
+        for (std::int64_t remaining = file.count; remaining > 0;) {
+            const auto pieceSize = static_cast<std::size_t>(std::min<std::int64_t>(remaining, kReceivePiece));
+            if (buffer_.size() < pieceSize) {
+                buffer_.resize(static_cast<std::size_t>(std::min<std::int64_t>(kReceivePiece, total_)));
+            }
+            const std::span<std::uint8_t> piece(buffer_.data(), pieceSize);
+            if (const auto error = co_await fillPiece(stream_, piece)) {
+                co_return networkFailure(error);
+            }
+            if (const auto error = writeAll(out.get(), piece)) {
+                co_return TransferError::system(error);
+            }
+            remaining -= static_cast<std::int64_t>(pieceSize);
+            received_ += static_cast<std::int64_t>(pieceSize);
+            if (reports_.onProgress) {
+                reports_.onProgress(static_cast<double>(received_) / static_cast<double>(total_));
+            }
+        }
+        co_return std::nullopt;
+    }
+
+    Stream& stream_;
+    ReceiverLayout& layout_;
+    const ReceiveReports& reports_;
+    const std::int64_t total_;
+    std::int64_t received_ = 0;
+    Bytes buffer_;  // one piece, reused for every file
+};
+
+}  // namespace
+
+asio::awaitable<BodyOutcome> receiveBody(Stream& stream, const FileHeader& header, const fs::path& base,
+                                         const ReceiveReports& reports) {
+    std::error_code ignored;
+    fs::create_directories(base, ignored);
+    ReceiverLayout layout(base);
+    if (!layout.prepare(header)) {
+        co_return BodyOutcome{BodyEnding::refused, TransferError::io(L::t("err.createFolder"))};
+    }
+    if (reports.onBegin) {
+        reports.onBegin(header);
+    }
+    if (layout.passesThroughLink()) {
+        // Only folders exist at this point, all of them ours.
+        layout.removeMade();
+        co_return BodyOutcome{BodyEnding::refused, TransferError::io(L::t("err.createFile"))};
+    }
+    BodyReceipt receipt(stream, layout, reports);
+    if (auto error = co_await receipt.receiveAll()) {
+        layout.removeMade();
+        co_return BodyOutcome{BodyEnding::failed, std::move(*error)};
+    }
+    co_return BodyOutcome{BodyEnding::ok, layout.madeItems()};
+}
+
+}  // namespace qb::transfer

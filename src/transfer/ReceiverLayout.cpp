@@ -1,0 +1,206 @@
+#include "transfer/ReceiverLayout.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <limits>
+#include <numeric>
+#include <optional>
+
+#include "transfer/FileNames.h"
+
+namespace qb::transfer {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+constexpr mode_t kFolderMode = 0777;  // narrowed by the umask
+constexpr mode_t kFileMode = 0666;
+
+}  // namespace
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+        reset();
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+void UniqueFd::reset() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+LayoutMode layoutModeOf(const FileHeader& header) {
+    if (!header.files) {
+        return LayoutMode::singleFile;
+    }
+    return header.batch ? LayoutMode::batch : LayoutMode::folder;
+}
+
+ReceiverLayout::ReceiverLayout(fs::path base) : base_(std::move(base)) {}
+
+bool ReceiverLayout::prepare(const FileHeader& header) {
+    // The receive folder itself may be a link (the user chose it); everything below it is opened
+    // relative to this descriptor.
+    baseFd_ = UniqueFd(::open(base_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const auto mode = layoutModeOf(header);
+    if (mode == LayoutMode::singleFile) {
+        const auto top = addTop(topName(header.name));
+        plan_.push_back({top, {}, std::max<std::int64_t>(header.size, 0), tops_[top].location});
+        return true;
+    }
+    std::optional<std::size_t> folderTop;
+    if (mode == LayoutMode::folder) {
+        folderTop = addTop(topName(header.name));
+        if (!makeTopFolder(tops_[*folderTop])) {
+            return false;
+        }
+    }
+    for (const auto& entry : *header.files) {
+        const auto components = safeRelativePath(entry.p);
+        if (!components) {
+            continue;
+        }
+        std::span<const std::string> inner(*components);
+        std::size_t top = 0;
+        if (folderTop) {
+            top = *folderTop;
+        } else {
+            const auto root = roots_.find(inner.front());
+            if (root != roots_.end()) {
+                top = root->second;
+            } else {
+                top = addTop(inner.front());
+                roots_.emplace(inner.front(), top);
+            }
+            inner = inner.subspan(1);
+        }
+        planEntry(top, inner, entry);
+    }
+    return true;
+}
+
+std::size_t ReceiverLayout::addTop(const std::string& wantedName) {
+    // Reserving the chosen location keeps a later first component from being given the same one before
+    // either exists on the disk.
+    const auto location = uniqueURL(base_ / wantedName, reserved_);
+    reserved_.insert(location);
+    tops_.push_back({location.filename().string(), location, false});
+    return tops_.size() - 1;
+}
+
+void ReceiverLayout::planEntry(std::size_t top, std::span<const std::string> inner, const FileEntry& entry) {
+    if (entry.d) {
+        // A folder that cannot be made is not an error of its own: a file inside it fails later.
+        openFolders(tops_[top], inner, true);
+        return;
+    }
+    if (!inner.empty()) {
+        openFolders(tops_[top], inner.first(inner.size() - 1), true);
+    }
+    plan_.push_back(
+        {top, {inner.begin(), inner.end()}, std::max<std::int64_t>(entry.s, 0), locationOf(tops_[top], inner)});
+}
+
+bool ReceiverLayout::makeTopFolder(TopItem& top) {
+    if (top.made) {
+        return true;
+    }
+    // mkdir fails on anything already there, a dangling link included: only a folder this transfer made
+    // is ever filled or removed.
+    if (!baseFd_ || ::mkdirat(baseFd_.get(), top.name.c_str(), kFolderMode) != 0) {
+        return false;
+    }
+    top.made = true;
+    return true;
+}
+
+UniqueFd ReceiverLayout::openFolders(TopItem& top, std::span<const std::string> folders, bool create) {
+    if (create ? !makeTopFolder(top) : !top.made) {
+        return {};
+    }
+    UniqueFd folder(::openat(baseFd_.get(), top.name.c_str(), kFolderFlags));
+    for (const auto& name : folders) {
+        if (!folder) {
+            break;
+        }
+        if (create) {
+            ::mkdirat(folder.get(), name.c_str(), kFolderMode);
+        }
+        folder = UniqueFd(::openat(folder.get(), name.c_str(), kFolderFlags));
+    }
+    return folder;
+}
+
+fs::path ReceiverLayout::locationOf(const TopItem& top, std::span<const std::string> inner) const {
+    auto location = top.location;
+    for (const auto& name : inner) {
+        location /= name;
+    }
+    return location;
+}
+
+std::int64_t ReceiverLayout::total() const {
+    // Sizes come from the network: the sum saturates instead of overflowing.
+    constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
+    return std::accumulate(plan_.begin(), plan_.end(), std::int64_t{0}, [](std::int64_t sum, const PlannedFile& file) {
+        return sum > kMax - file.count ? kMax : sum + file.count;
+    });
+}
+
+bool ReceiverLayout::passesThroughLink() const {
+    const auto outside = [this](const fs::path& location) { return hasLinkComponent(location, base_); };
+    return std::any_of(plan_.begin(), plan_.end(), [&](const PlannedFile& file) { return outside(file.location); }) ||
+           std::any_of(tops_.begin(), tops_.end(), [&](const TopItem& top) { return outside(top.location); });
+}
+
+UniqueFd ReceiverLayout::create(const PlannedFile& file) {
+    auto& top = tops_[file.top];
+    if (file.inner.empty()) {
+        if (!baseFd_) {
+            return {};
+        }
+        UniqueFd made(
+            ::openat(baseFd_.get(), top.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
+        top.made = top.made || static_cast<bool>(made);
+        return made;
+    }
+    std::span<const std::string> inner(file.inner);
+    const auto folder = openFolders(top, inner.first(inner.size() - 1), false);
+    if (!folder) {
+        return {};
+    }
+    // Inside a folder this transfer made, a repeated entry replaces the file an earlier one wrote.
+    return UniqueFd(
+        ::openat(folder.get(), inner.back().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, kFileMode));
+}
+
+std::vector<fs::path> ReceiverLayout::madeItems() const {
+    std::vector<fs::path> items;
+    for (const auto& top : tops_) {
+        if (top.made) {
+            items.push_back(top.location);
+        }
+    }
+    return items;
+}
+
+void ReceiverLayout::removeMade() {
+    for (auto& top : tops_) {
+        if (top.made) {
+            std::error_code ignored;
+            fs::remove_all(top.location, ignored);
+            top.made = false;
+        }
+    }
+}
+
+}  // namespace qb::transfer

@@ -1,0 +1,101 @@
+#pragma once
+
+// Where the items of one incoming transfer go, and the file-system work of making them. Everything below
+// the receive folder is opened relative to it with O_NOFOLLOW, so a symbolic link planted after the
+// checks is never written through; top-level items are created exclusively, so nothing that existed
+// before is overwritten or later removed.
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "transfer/Wire.h"
+
+namespace qb::transfer {
+
+// Owns one file descriptor; closing errors are ignored because a later step fails instead.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { reset(); }
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void reset();
+
+private:
+    int fd_ = -1;
+};
+
+// How the header's items are laid out in the receive folder.
+enum class LayoutMode {
+    singleFile,  // no `files`: one file of `size` bytes
+    folder,      // `files` without `batch`: one folder holding the entries
+    batch,       // `files` with `batch`: each first component is its own top-level item
+};
+
+LayoutMode layoutModeOf(const FileHeader& header);
+
+// One regular file of the body, in body order.
+struct PlannedFile {
+    std::size_t top = 0;             // the top-level item it belongs to
+    std::vector<std::string> inner;  // components below that item; empty when the file is the item itself
+    std::int64_t count = 0;          // bytes of the body that belong to it
+    std::filesystem::path location;
+};
+
+class ReceiverLayout {
+public:
+    explicit ReceiverLayout(std::filesystem::path base);
+
+    // Chooses unique top-level names (against the disk and among themselves), makes the folders and plans
+    // the files; no file is made yet. False when the folder of a folder transfer cannot be made.
+    bool prepare(const FileHeader& header);
+
+    const std::vector<PlannedFile>& plan() const { return plan_; }
+    // Sum of the planned byte counts.
+    std::int64_t total() const;
+    // True when a planned file or a top-level item lies outside the base or behind a symbolic link.
+    bool passesThroughLink() const;
+
+    // Makes the planned file empty and opens it for writing; an invalid descriptor when it cannot be made.
+    UniqueFd create(const PlannedFile& file);
+
+    // The top-level items this transfer made, in the order they first appeared in the header.
+    std::vector<std::filesystem::path> madeItems() const;
+    // Removes them all with their contents (failures ignored).
+    void removeMade();
+
+private:
+    struct TopItem {
+        std::string name;
+        std::filesystem::path location;
+        bool made = false;
+    };
+
+    std::size_t addTop(const std::string& wantedName);
+    void planEntry(std::size_t top, std::span<const std::string> inner, const FileEntry& entry);
+    bool makeTopFolder(TopItem& top);
+    // The deepest of `folders` below `top`, opened; each made first when `create` is set.
+    UniqueFd openFolders(TopItem& top, std::span<const std::string> folders, bool create);
+    std::filesystem::path locationOf(const TopItem& top, std::span<const std::string> inner) const;
+
+    std::filesystem::path base_;
+    UniqueFd baseFd_;
+    std::vector<TopItem> tops_;
+    std::map<std::string, std::size_t> roots_;  // batch: first component -> its top-level item
+    std::set<std::filesystem::path> reserved_;
+    std::vector<PlannedFile> plan_;
+};
+
+}  // namespace qb::transfer

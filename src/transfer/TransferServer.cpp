@@ -1,0 +1,352 @@
+#include "transfer/TransferServer.h"
+
+#include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
+#include <asio/experimental/as_tuple.hpp>
+#include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/use_awaitable.hpp>
+
+#include <algorithm>
+#include <random>
+
+#include "identity/HeaderSignature.h"
+#include "identity/Identity.h"
+#include "platform/Crypto.h"
+#include "transfer/FileNames.h"
+
+namespace qb::transfer {
+
+namespace fs = std::filesystem;
+using platform::Stream;
+
+namespace {
+
+constexpr auto kAsTuple = asio::experimental::as_tuple(asio::use_awaitable);
+
+// A version 4 UUID in its usual text form.
+std::string makeTransferId() {
+    auto bytes = platform::randomBytes(16);
+    if (!bytes) {
+        // Only a label of one transfer: a weaker source is acceptable when the system's is unavailable.
+        std::random_device device;
+        bytes.emplace(16);
+        std::generate(bytes->begin(), bytes->end(), [&] { return static_cast<std::uint8_t>(device()); });
+    }
+    (*bytes)[6] = static_cast<std::uint8_t>(((*bytes)[6] & 0x0F) | 0x40);
+    (*bytes)[8] = static_cast<std::uint8_t>(((*bytes)[8] & 0x3F) | 0x80);
+    const std::string digits = platform::hex(*bytes);
+    return digits.substr(0, 8) + "-" + digits.substr(8, 4) + "-" + digits.substr(12, 4) + "-" + digits.substr(16, 4) +
+           "-" + digits.substr(20);
+}
+
+bool allPathsSafe(const FileHeader& header) {
+    if (!header.files) {
+        return true;
+    }
+    return std::all_of(header.files->begin(), header.files->end(),
+                       [](const FileEntry& entry) { return safeRelativePath(entry.p).has_value(); });
+}
+
+bool answersHeader(const FileHeader& header) {
+    return header.v >= Wire::generationWaits;
+}
+
+// The owner's answer to one header. Lives on the server's strand: the answer function hops there, the
+// gate's timer fires there.
+struct GateState {
+    explicit GateState(asio::any_io_executor executor) : strand(std::move(executor)) {}
+
+    void settle(bool accept) {
+        if (answered) {
+            return;
+        }
+        answered = true;
+        accepted = accept;
+        if (wake) {
+            wake->cancel();
+        }
+    }
+
+    asio::any_io_executor strand;
+    asio::steady_timer* wake = nullptr;  // the waiting gate's timer, while it waits
+    bool answered = false;
+    bool accepted = false;
+};
+
+}  // namespace
+
+// One accepted connection from its header to its last reply. Owned by its coroutine; holds the server
+// weakly except while the owner is being asked.
+class ServerConnection {
+public:
+    ServerConnection(std::weak_ptr<TransferServer> server, Stream stream, ServerTimings timings)
+        : server_(std::move(server)), stream_(std::move(stream)), timings_(timings) {}
+
+    static asio::awaitable<void> run(std::unique_ptr<ServerConnection> self) {
+        const auto header = co_await self->readHeader();
+        if (!header) {
+            self->stream_.close();
+            co_return;
+        }
+        const auto accepted = co_await self->checkAndAsk(*header);
+        if (accepted) {
+            co_await self->proceed(*header, *accepted);
+        }
+    }
+
+private:
+    asio::awaitable<std::optional<FileHeader>> readHeader() {
+        const auto prefix = co_await stream_.readExactly(Wire::kPrefixLength);
+        const auto length = prefix.error ? std::nullopt : Wire::parsePrefix(prefix.bytes);
+        if (!length) {
+            co_return std::nullopt;
+        }
+        const auto json = co_await stream_.readExactly(*length);
+        auto header = json.error ? std::nullopt : Wire::decodeHeader(json.bytes);
+        if (!header || Wire::hasNegativeSize(*header)) {
+            co_return std::nullopt;
+        }
+        co_return header;
+    }
+
+    // The sender check, then the gate. Nothing when the connection already ended.
+    asio::awaitable<std::optional<bool>> checkAndAsk(const FileHeader& header) {
+        auto server = server_.lock();
+        if (!server) {
+            stream_.close();
+            co_return std::nullopt;
+        }
+        std::optional<std::string> senderKey;
+        if (stream_.isTls()) {
+            senderKey = identity::checkSenderSignature(header.cert, header.sig, server->ownFingerprint_);
+            if (!senderKey) {
+                server.reset();
+                co_await reply(Wire::replyNo);
+                co_return std::nullopt;
+            }
+        }
+        co_return co_await gate(std::move(server), header, std::move(senderKey));
+    }
+
+    // Asks the owner; `server` stays alive until the answer or the time-out has come.
+    asio::awaitable<bool> gate(std::shared_ptr<TransferServer> server, const FileHeader& header,
+                               std::optional<std::string> senderKey) {
+        if (!server->decide) {
+            co_return true;
+        }
+        const auto executor = co_await asio::this_coro::executor;
+        auto state = std::make_shared<GateState>(executor);
+        asio::steady_timer timer(executor, timings_.gate);
+        state->wake = &timer;
+        TransferServer::Answer answer = [state](bool accept) {
+            asio::post(state->strand, [state, accept] { state->settle(accept); });
+        };
+        auto ask = [decide = server->decide, header, senderKey = std::move(senderKey), answer = std::move(answer)] {
+            decide(header, senderKey, answer);
+        };
+        const auto& mainQueue = server->options_.mainQueue;
+        mainQueue.post ? mainQueue.post(std::move(ask)) : ask();
+        co_await timer.async_wait(kAsTuple);
+        state->wake = nullptr;
+        state->settle(false);  // no answer in time declines; an answer already given stays
+        co_return state->accepted;
+    }
+
+    asio::awaitable<void> proceed(const FileHeader& header, bool accepted) {
+        if (accepted && header.pair) {
+            co_await reply(Wire::replyGo);
+            co_return;
+        }
+        if (!accepted || !allPathsSafe(header)) {
+            // An older sender expects no answer to its header: closing is its refusal.
+            if (answersHeader(header)) {
+                co_await reply(Wire::replyNo);
+            } else {
+                stream_.close();
+            }
+            co_return;
+        }
+        if (answersHeader(header) && co_await stream_.writeAll(platform::asBytes(Wire::replyGo))) {
+            stream_.close();
+            co_return;
+        }
+        co_await receive(header);
+    }
+
+    asio::awaitable<void> receive(const FileHeader& header) {
+        auto server = server_.lock();
+        if (!server) {
+            stream_.close();
+            co_return;
+        }
+        // The reports are copied so that a body under way finishes, and reports its end, by itself.
+        const std::string id = makeTransferId();
+        const auto onBegin = server->onBegin;
+        const auto onProgress = server->onProgress;
+        const auto onFinish = server->onFinish;
+        const auto saveDir = server->saveDir_;
+        server.reset();
+        const ReceiveReports reports{[&](const FileHeader& started) {
+                                         if (onBegin) {
+                                             onBegin(id, started);
+                                         }
+                                     },
+                                     [&](double fraction) {
+                                         if (onProgress) {
+                                             onProgress(id, fraction);
+                                         }
+                                     }};
+        const fs::path base = saveDir ? saveDir() : fs::temp_directory_path();
+        const auto outcome = co_await receiveBody(stream_, header, base, reports);
+        const auto finish = [&] {
+            if (onFinish) {
+                onFinish(id, outcome.result);
+            }
+        };
+        if (outcome.ending == BodyEnding::failed) {
+            stream_.close();
+            finish();
+            co_return;
+        }
+        co_await sendReply(outcome.ending == BodyEnding::ok ? Wire::replyOk : Wire::replyErr);
+        finish();
+        co_await closeAfterPause();
+    }
+
+    // A reply that ends the exchange: the connection closes a moment after it was sent.
+    asio::awaitable<void> reply(std::string_view text) {
+        co_await sendReply(text);
+        co_await closeAfterPause();
+    }
+
+    asio::awaitable<void> sendReply(std::string_view text) {
+        // A failed send still ends in the close below; there is nobody to tell.
+        if (!co_await stream_.writeAll(platform::asBytes(text)) && stream_.isOpen()) {
+            // Our side is finished: the peer reads the reply and then the end of the stream.
+            std::error_code ignored;
+            stream_.tcpSocket().shutdown(asio::socket_base::shutdown_send, ignored);
+        }
+    }
+
+    asio::awaitable<void> closeAfterPause() {
+        asio::steady_timer pause(co_await asio::this_coro::executor, timings_.replyClose);
+        co_await pause.async_wait(kAsTuple);
+        stream_.close();
+    }
+
+    std::weak_ptr<TransferServer> server_;
+    Stream stream_;
+    const ServerTimings timings_;
+};
+
+TransferServer::CreateResult TransferServer::create(std::string serviceName, SaveDir saveDir, Options options) {
+    auto& runtime = options.runtime ? *options.runtime : platform::NetRuntime::shared();
+    const identity::Identity* identity = options.identity ? *options.identity : &identity::Identity::shared();
+    platform::TlsContext tls;
+    std::string ownFingerprint;
+    if (identity && identity->hasIdentity()) {
+        // A key the TLS library refuses leaves the device a plain listener, as having no identity does.
+        auto made = platform::makeServerTlsContext(identity->certDer(), identity->privateKey()->native());
+        if (!made.error) {
+            tls = std::move(made.context);
+            ownFingerprint = identity->ownFingerprint();
+        }
+    }
+    auto strand = runtime.makeStrand();
+    platform::Acceptor::Options listening;
+    listening.bindAddress = options.bindAddress;
+    listening.tls = std::move(tls);
+    auto opened = platform::Acceptor::open(strand, std::move(listening));
+    if (opened.error) {
+        return {opened.error, nullptr};
+    }
+    auto server =
+        std::make_shared<TransferServer>(PrivateTag{}, std::move(serviceName), std::move(saveDir), std::move(options),
+                                         std::move(ownFingerprint), std::move(opened.acceptor), std::move(strand));
+    return {{}, std::move(server)};
+}
+
+TransferServer::TransferServer(PrivateTag, std::string serviceName, SaveDir saveDir, Options options,
+                               std::string ownFingerprint, std::shared_ptr<platform::Acceptor> acceptor,
+                               platform::Strand strand)
+    : serviceName_(std::move(serviceName)),
+      advertisedName_(Wire::asciiName(serviceName_)),
+      saveDir_(std::move(saveDir)),
+      options_(std::move(options)),
+      ownFingerprint_(std::move(ownFingerprint)),
+      acceptor_(std::move(acceptor)),
+      strand_(std::move(strand)) {}
+
+TransferServer::~TransferServer() {
+    asio::post(strand_, [acceptor = acceptor_, advertiser = options_.advertiser] {
+        acceptor->cancel();
+        if (advertiser) {
+            advertiser->withdraw();
+        }
+    });
+}
+
+void TransferServer::start() {
+    asio::post(strand_, [self = shared_from_this()] { self->startOnStrand(); });
+}
+
+void TransferServer::cancel() {
+    asio::post(strand_, [self = shared_from_this()] {
+        self->cancelled_ = true;
+        self->acceptor_->cancel();
+        if (self->options_.advertiser) {
+            self->options_.advertiser->withdraw();
+        }
+    });
+}
+
+platform::ServiceAdvertiser::TxtRecord TransferServer::txtRecord() const {
+    const int generation = isTls() ? Wire::generationTls : Wire::generationWaits;
+    platform::ServiceAdvertiser::TxtRecord txt{{"v", std::to_string(generation)}, {"n", serviceName_}};
+    if (isTls()) {
+        txt["k"] = ownFingerprint_;
+    }
+    return txt;
+}
+
+void TransferServer::startOnStrand() {
+    if (started_ || cancelled_) {
+        return;
+    }
+    started_ = true;
+    const std::weak_ptr<TransferServer> weak = weak_from_this();
+    acceptor_->start([weak](Stream stream) {
+        if (auto self = weak.lock()) {
+            self->accept(std::move(stream));
+        }
+    });
+    if (!options_.advertiser) {
+        reportStarted(advertisedName_);
+        return;
+    }
+    // Registration results arrive on the responder's thread and hop to the strand.
+    const auto onStrand = [weak, strand = strand_](std::optional<std::string> registeredName) {
+        asio::post(strand, [weak, registeredName = std::move(registeredName)] {
+            if (auto self = weak.lock()) {
+                self->reportStarted(registeredName.value_or(self->advertisedName_));
+            }
+        });
+    };
+    options_.advertiser->advertise({advertisedName_, std::string(kServiceType), port(), txtRecord()},
+                                   {[onStrand](std::string registeredName) { onStrand(std::move(registeredName)); },
+                                    [onStrand](std::error_code) { onStrand(std::nullopt); }});
+}
+
+void TransferServer::reportStarted(const std::string& registeredName) {
+    if (!cancelled_ && onStarted) {
+        onStarted(registeredName, port());
+    }
+}
+
+void TransferServer::accept(Stream stream) {
+    auto connection = std::make_unique<ServerConnection>(weak_from_this(), std::move(stream), options_.timings);
+    asio::co_spawn(strand_, ServerConnection::run(std::move(connection)), asio::detached);
+}
+
+}  // namespace qb::transfer
