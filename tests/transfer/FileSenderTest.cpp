@@ -1,0 +1,295 @@
+#include "transfer/FileSender.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "identity/HeaderSignature.h"
+#include "identity/Identity.h"
+#include "platform/NetTestSupport.h"
+#include "support/TestEnv.h"
+#include "transfer/ScriptedReceiver.h"
+
+namespace qb::transfer {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::ReceiverScript;
+using test::ScriptedReceiver;
+
+void writeFile(const fs::path& path, const std::string& content) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string text(const platform::Bytes& bytes) {
+    return platform::toString(bytes);
+}
+
+// What the sender reported; shared with its callbacks, which run on the sender's threads.
+struct Reports {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<TransferResult> completions;
+    std::vector<double> progress;
+    std::thread::id completionThread;
+
+    std::optional<TransferResult> wait(std::chrono::milliseconds limit = 10s) {
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, limit, [this] { return !completions.empty(); });
+        return completions.empty() ? std::nullopt : std::optional(completions.front());
+    }
+};
+
+class FileSenderTest : public ::testing::Test {
+protected:
+    std::shared_ptr<Reports> send(std::vector<fs::path> items, std::uint16_t port, bool waitForGo = true,
+                                  std::optional<std::string> peerKey = std::nullopt, bool pair = false) {
+        auto reports = std::make_shared<Reports>();
+        SenderEnvironment environment{&runtime, peerKey ? &senderIdentity() : nullptr, &console, timings};
+        auto progress = [reports, hook = onProgress](double fraction) mutable {
+            if (hook)
+                hook(fraction);
+            const std::lock_guard lock(reports->mutex);
+            reports->progress.push_back(fraction);
+        };
+        auto completion = [reports](TransferResult result) {
+            const std::lock_guard lock(reports->mutex);
+            reports->completions.push_back(std::move(result));
+            reports->completionThread = std::this_thread::get_id();
+            reports->changed.notify_all();
+        };
+        platform::HostPort to{"127.0.0.1", port};
+        if (pair)
+            FileSender::pair(to, "Desk", peerKey.value_or(""), completion, environment);
+        else
+            FileSender::send(std::move(items), to, "Desk", waitForGo, peerKey, false, progress, completion,
+                             environment);
+        return reports;
+    }
+
+    identity::Identity& senderIdentity() {
+        if (!identity)
+            identity = std::make_unique<identity::Identity>(
+                identity::Identity::Options{false, temp / "sender-keys", temp / "sender.json", &identityConsole});
+        return *identity;
+    }
+
+    test::TempDir temp;
+    std::ostringstream console;
+    std::ostringstream identityConsole;
+    std::unique_ptr<identity::Identity> identity;
+    SenderTimings timings;
+    std::function<void(double)> onProgress;  // runs on the sender's strand before each progress report
+    platform::NetRuntime runtime{2};         // last: stopped before anything its handlers use goes away
+};
+
+TEST_F(FileSenderTest, OneFileGoesOutAsHeaderThenItsBytes) {
+    writeFile(temp / "a.txt", "hello");
+    ScriptedReceiver receiver({});
+    auto reports = send({temp / "a.txt"}, receiver.port());
+    ASSERT_TRUE(reports->wait());
+    const auto seen = receiver.wait();
+    ASSERT_TRUE(seen && seen->header);
+    EXPECT_TRUE(reports->completions.front().ok());
+    EXPECT_EQ(*seen->header, (FileHeader{.v = 3, .name = "a.txt", .size = 5, .from = "Desk"}));
+    EXPECT_EQ(text(seen->body), "hello");
+    EXPECT_EQ(seen->strayBytes, 0U);
+    EXPECT_EQ(reports->progress, std::vector<double>{1.0});
+    EXPECT_EQ(reports->completions.size(), 1U);
+}
+
+TEST_F(FileSenderTest, FolderBodyFollowsItsEntriesAndGenerationTwoDoesNotWait) {
+    writeFile(temp / "F" / "x", "xxx");
+    writeFile(temp / "F" / "s" / "y", "yy");
+    writeFile(temp / "F" / ".hidden", "h");
+    writeFile(temp / "F" / "e", "");
+    ScriptedReceiver receiver({.answerToHeader = ""});
+    auto reports = send({temp / "F"}, receiver.port(), false);
+    ASSERT_TRUE(reports->wait());
+    EXPECT_TRUE(reports->completions.front().ok());
+    const auto seen = receiver.wait();
+    ASSERT_TRUE(seen && seen->header);
+    EXPECT_EQ(seen->header->v, 2);
+    EXPECT_EQ(seen->header->size, 6);
+    EXPECT_EQ(text(seen->body), "hyyxxx");
+    EXPECT_EQ(reports->progress, (std::vector<double>{1.0 / 6, 3.0 / 6, 1.0}));
+}
+
+TEST_F(FileSenderTest, EmptyFileSendsNoBodyAndReportsNoProgress) {
+    writeFile(temp / "empty", "");
+    ScriptedReceiver receiver({});
+    auto reports = send({temp / "empty"}, receiver.port());
+    ASSERT_TRUE(reports->wait());
+    EXPECT_TRUE(reports->completions.front().ok());
+    EXPECT_TRUE(reports->progress.empty());
+    const auto seen = receiver.wait();
+    ASSERT_TRUE(seen && seen->header);
+    EXPECT_EQ(seen->header->size, 0);
+    EXPECT_EQ(seen->strayBytes, 0U);
+}
+
+TEST_F(FileSenderTest, RefusalsAndSilenceEndAsDeclined) {
+    writeFile(temp / "a.txt", "hello");
+    ScriptedReceiver refusing({.answerToHeader = "NO\n", .readBody = false, .answerToBody = ""});
+    auto refused = send({temp / "a.txt"}, refusing.port());
+    ASSERT_TRUE(refused->wait());
+    EXPECT_TRUE(refused->completions.front().error().is(TransferErrc::declined));
+    ASSERT_TRUE(refusing.wait());
+    EXPECT_EQ(refusing.wait()->strayBytes, 0U) << "no body after a refusal";
+
+    timings.goAhead = 200ms;
+    ScriptedReceiver silent({.answerToHeader = "", .readBody = false, .answerToBody = ""});
+    auto unanswered = send({temp / "a.txt"}, silent.port());
+    ASSERT_TRUE(unanswered->wait());
+    EXPECT_TRUE(unanswered->completions.front().error().is(TransferErrc::declined));
+    ASSERT_TRUE(silent.wait()) << "the sender closed the connection";
+    EXPECT_EQ(silent.wait()->strayBytes, 0U);
+}
+
+TEST_F(FileSenderTest, ReceiverRefusingTheBodyReadsAsWriteFailed) {
+    writeFile(temp / "a.txt", "hello");
+    ScriptedReceiver afterBody({.answerToBody = "ERR\n"});
+    auto late = send({temp / "a.txt"}, afterBody.port());
+    ASSERT_TRUE(late->wait());
+    EXPECT_EQ(late->completions.front().error(), TransferError::remote("Write failed"));
+    EXPECT_EQ(late->completions.front().error().description(), "Destination refused: Write failed");
+
+    // A refusal right behind the go-ahead stops the sender before its first body byte.
+    writeFile(temp / "big", std::string(3 << 20, 'b'));
+    ScriptedReceiver atOnce({.answerToHeader = "GO\nERR\n", .readBody = false, .answerToBody = ""});
+    auto early = send({temp / "big"}, atOnce.port());
+    ASSERT_TRUE(early->wait());
+    EXPECT_TRUE(early->completions.front().error().is(TransferErrc::remote));
+    EXPECT_TRUE(early->progress.empty());
+    ASSERT_TRUE(atOnce.wait());
+    EXPECT_EQ(atOnce.wait()->strayBytes, 0U);
+}
+
+TEST_F(FileSenderTest, ConnectionClosedWithoutAcknowledgement) {
+    writeFile(temp / "a.txt", "hello");
+    ScriptedReceiver receiver({.answerToBody = "", .end = ReceiverScript::End::close});
+    auto reports = send({temp / "a.txt"}, receiver.port());
+    ASSERT_TRUE(reports->wait());
+    EXPECT_TRUE(reports->completions.front().error().is(TransferErrc::connectionClosed));
+}
+
+TEST_F(FileSenderTest, FileThatChangesWhileSendingFailsTheTransfer) {
+    const std::string piece(Wire::kMaxBodyPiece, 'p');
+    for (const bool grow : {false, true}) {
+        const fs::path file = temp / (grow ? "grows" : "shrinks");
+        writeFile(file, piece + piece + "tail");
+        // Runs on the sender's strand right after the first piece went out, before the next one is read.
+        onProgress = [file, grow, changed = false](double) mutable {
+            if (std::exchange(changed, true))
+                return;
+            if (grow)
+                std::ofstream(file, std::ios::app) << "more";
+            else
+                fs::resize_file(file, Wire::kMaxBodyPiece + 10);
+        };
+        ScriptedReceiver receiver({.answerToBody = "", .end = ReceiverScript::End::close});
+        auto reports = send({file}, receiver.port());
+        ASSERT_TRUE(reports->wait()) << file;
+        EXPECT_EQ(reports->completions.front().error(), TransferError::io("Cannot read the source file")) << file;
+    }
+}
+
+TEST_F(FileSenderTest, NothingToSendFailsOnTheCallersThreadWithoutConnecting) {
+    ScriptedReceiver receiver({});
+    for (const auto& items : {std::vector<fs::path>{}, std::vector<fs::path>{temp / "missing"}}) {
+        auto reports = send(items, receiver.port());
+        ASSERT_EQ(reports->completions.size(), 1U) << "reported before send returned";
+        EXPECT_EQ(reports->completionThread, std::this_thread::get_id());
+        EXPECT_EQ(reports->completions.front().error(), TransferError::io("Cannot read the source file"));
+    }
+    EXPECT_EQ(receiver.connections(), 0);
+}
+
+// --- TLS: pinning, signed headers, pairing -------------------------------------------------------------------
+
+class PinnedSenderTest : public FileSenderTest {
+protected:
+    test::TestIdentity receiverKey = test::TestIdentity::make();
+    std::string receiverFingerprint = identity::Identity::fingerprint(receiverKey.certificateDer);
+};
+
+TEST_F(PinnedSenderTest, PinnedTransferSignsItsHeaderForTheReceiver) {
+    writeFile(temp / "a.txt", "hello");
+    ScriptedReceiver receiver({}, receiverKey.serverContext());
+    test::ScopedEnv verbose("QUOBBLEFIN_VERBOSE", "1");
+    auto reports = send({temp / "a.txt"}, receiver.port(), true, receiverFingerprint);
+    ASSERT_TRUE(reports->wait());
+    EXPECT_TRUE(reports->completions.front().ok());
+    EXPECT_EQ(console.str(), "tls negotiated 772\n");
+    const auto seen = receiver.wait();
+    ASSERT_TRUE(seen && seen->header);
+    EXPECT_EQ(seen->header->v, 5);
+    EXPECT_EQ(text(seen->body), "hello");
+    EXPECT_EQ(identity::checkSenderSignature(seen->header->cert, seen->header->sig, receiverFingerprint),
+              senderIdentity().ownFingerprint());
+}
+
+TEST_F(PinnedSenderTest, WrongPinRefusesBeforeAnyApplicationByte) {
+    writeFile(temp / "a.txt", "hello");
+    ScriptedReceiver receiver({}, receiverKey.serverContext());
+    auto reports = send({temp / "a.txt"}, receiver.port(), true, std::string(64, '0'));
+    ASSERT_TRUE(reports->wait());
+    EXPECT_TRUE(reports->completions.front().error().is(TransferErrc::badPeerKey));
+    EXPECT_EQ(receiver.connections(), 0) << "the handshake never completed, so no header was read";
+}
+
+TEST_F(PinnedSenderTest, PinnedKeyWithoutOwnKeyFailsWithoutConnecting) {
+    writeFile(temp / "not-a-folder", "");
+    std::ostringstream sink;
+    identity = std::make_unique<identity::Identity>(identity::Identity::Options{
+        false, temp / "not-a-folder" / "keys", temp / "not-a-folder" / "settings.json", &sink});
+    ASSERT_FALSE(identity->hasIdentity());
+    writeFile(temp / "a.txt", "hello");
+    ScriptedReceiver receiver({}, receiverKey.serverContext());
+    auto reports = send({temp / "a.txt"}, receiver.port(), true, receiverFingerprint);
+    ASSERT_TRUE(reports->wait());
+    EXPECT_TRUE(reports->completions.front().error().is(TransferErrc::badPeerKey));
+    EXPECT_EQ(receiver.connections(), 0);
+}
+
+TEST_F(PinnedSenderTest, ListenerThatNeverFinishesTheHandshakeTimesOut) {
+    timings.connect = 200ms;
+    ScriptedReceiver mute({.readHeader = false, .end = ReceiverScript::End::hold});  // plain: never answers TLS
+    writeFile(temp / "a.txt", "hello");
+    auto reports = send({temp / "a.txt"}, mute.port(), true, receiverFingerprint);
+    ASSERT_TRUE(reports->wait());
+    EXPECT_TRUE(reports->completions.front().error().is(TransferErrc::timeout));
+}
+
+TEST_F(PinnedSenderTest, PairingSucceedsOnGoAheadAndIsDeclinedOtherwise) {
+    test::ScopedEnv verbose("QUOBBLEFIN_VERBOSE", "true");  // only exactly "1" prints the TLS line
+    ScriptedReceiver accepting({.readBody = false, .answerToBody = ""}, receiverKey.serverContext());
+    auto accepted = send({}, accepting.port(), true, receiverFingerprint, true);
+    ASSERT_TRUE(accepted->wait());
+    EXPECT_TRUE(accepted->completions.front().ok());
+    const auto seen = accepting.wait();
+    ASSERT_TRUE(seen && seen->header);
+    EXPECT_EQ(seen->header->name, "pair");
+    EXPECT_TRUE(seen->header->pair);
+    EXPECT_EQ(seen->header->size, 0);
+    EXPECT_FALSE(seen->header->files);
+    EXPECT_TRUE(seen->header->cert && seen->header->sig);
+    EXPECT_EQ(seen->strayBytes, 0U);
+
+    ScriptedReceiver refusing({.answerToHeader = "NO\n", .readBody = false, .answerToBody = ""},
+                              receiverKey.serverContext());
+    auto declined = send({}, refusing.port(), true, receiverFingerprint, true);
+    ASSERT_TRUE(declined->wait());
+    EXPECT_TRUE(declined->completions.front().error().is(TransferErrc::declined));
+    EXPECT_EQ(console.str(), "");
+}
+
+}  // namespace
+}  // namespace qb::transfer
