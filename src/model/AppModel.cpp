@@ -36,9 +36,8 @@ void AppModel::start() {
     if (settings_.receiveMode != ReceiveMode::off) {
         startServer();
     }
-    if (config_.desktop.notify && config_.desktop.prepareNotifications) {
-        config_.desktop.prepareNotifications();
-    }
+    // The desktop's notification service asks for no permission, so there is nothing to request here; a
+    // process that may not post notifications simply has no notify hook.
 }
 
 // Settings -------------------------------------------------------------------------------------------------

@@ -20,6 +20,9 @@
 #include "model/ReceiveMode.h"
 #include "model/Settings.h"
 #include "model/TransferJob.h"
+#include "transfer/Receiver.h"
+#include "transfer/TransferServer.h"
+#include "transfer/Wire.h"
 
 namespace qb::platform {
 class SettingsStore;
@@ -90,6 +93,11 @@ public:
 
     // Incoming transfers: (re)starts the listener under the device name.
     void startServer();
+    // The gate for one incoming header: accept, decline, or queue a request for the user.
+    void decideIncoming(const transfer::FileHeader& header, const std::optional<std::string>& senderKey,
+                        std::function<void(bool)> answer);
+    // The end of an incoming transfer: the job's outcome, and on success the inbox, a sound and a notification.
+    void finishIncoming(const std::string& transferId, const transfer::ReceiveResult& result);
     // Carries out the user's answer to a waiting request and records an accepted sender's key.
     void respond(const IncomingRequest& request, bool accept, bool remember);
 
@@ -145,6 +153,11 @@ private:
     const SenderHooks& senderHooks();
     // Records the key of an accepted request's sender under its name (and pairs with it for a pairing).
     void recordAcceptedSender(const IncomingRequest& request);
+    void rememberSender(const std::string& key, const std::string& name);
+    void fillServerSlots(transfer::TransferServer& server);
+    void beginIncoming(const std::string& transferId, const transfer::FileHeader& header);
+    void queueRequest(const transfer::FileHeader& header, const std::optional<std::string>& senderKey,
+                      std::function<void(bool)> answer);
 
     void storeKnownKeys();
     void storeDeviceNames();
@@ -167,6 +180,9 @@ private:
     std::vector<IncomingRequest> requests_;
     std::vector<InboxItem> inbox_;
     std::map<std::string, std::string> incomingFrom_;
+    std::shared_ptr<transfer::TransferServer> server_;
+    // Tells the current server's start report from a replaced server's late one.
+    unsigned serverGeneration_ = 0;
 
     std::function<void()> onLangChanged_;
     std::function<void(const InboxItem&)> onReceived_;

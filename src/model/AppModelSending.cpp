@@ -5,6 +5,7 @@
 #include "model/AppModel.h"
 #include "model/MainThread.h"
 #include "model/PinChoice.h"
+#include "transfer/FileSender.h"
 
 namespace qb::model {
 
@@ -145,13 +146,17 @@ namespace qb::model {
 
 const SenderHooks& AppModel::senderHooks() {
     if (!config_.sender.send) {
-        config_.sender.send = [](SendRequest, SenderHooks::Progress, SenderHooks::Completion completion) {
-            completion(transfer::TransferErrc::connectionClosed);
+        config_.sender.send = [](SendRequest request, SenderHooks::Progress progress,
+                                 SenderHooks::Completion completion) {
+            transfer::FileSender::send(std::move(request.items), std::move(request.to), std::move(request.from),
+                                       request.waitForGo, std::move(request.peerKey), false, std::move(progress),
+                                       std::move(completion));
         };
     }
     if (!config_.sender.pair) {
-        config_.sender.pair = [](platform::Endpoint, std::string, std::string, SenderHooks::Completion completion) {
-            completion(transfer::TransferErrc::connectionClosed);
+        config_.sender.pair = [](platform::Endpoint to, std::string from, std::string peerKey,
+                                 SenderHooks::Completion completion) {
+            transfer::FileSender::pair(std::move(to), std::move(from), std::move(peerKey), std::move(completion));
         };
     }
     return config_.sender;

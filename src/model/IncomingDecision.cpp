@@ -2,7 +2,7 @@
 
 namespace qb::model {
 
-Verdict decideIncoming(const DecisionInputs& in) {
+Verdict verdictFor(const DecisionInputs& in) {
     if (in.autoAccept) {
         return Verdict::accept;
     }

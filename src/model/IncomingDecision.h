@@ -25,6 +25,6 @@ struct DecisionInputs {
 // The gate's rules, the first that applies winning: automatic acceptance; receiving off; a pairing request
 // without a proven key; strangers in the known-only mode; recorded keys in that mode; the waiting limit;
 // otherwise the user is asked.
-Verdict decideIncoming(const DecisionInputs& in);
+Verdict verdictFor(const DecisionInputs& in);
 
 }  // namespace qb::model

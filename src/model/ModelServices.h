@@ -3,6 +3,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 #include "model/Settings.h"
 #include "platform/Endpoint.h"
 #include "transfer/TransferError.h"
+#include "transfer/TransferServer.h"
 
 namespace qb::model {
 
@@ -39,8 +41,6 @@ inline constexpr std::string_view received = "Glass";
 struct DesktopHooks {
     // Unset when this process may not post notifications (it is not the installed application).
     std::function<void(const std::string& title, const std::string& body)> notify;
-    // Called once by start(), only when `notify` is set.
-    std::function<void()> prepareNotifications;
     std::function<void(std::string_view sound)> playSound;
     // Blocks until the user answers; true accepts the new key.
     std::function<bool(const KeyChangePrompt&)> confirmKeyChange;
@@ -65,6 +65,14 @@ struct SenderHooks {
     std::function<void(platform::Endpoint to, std::string from, std::string peerKey, Completion)> pair;
 };
 
+// How the model builds its transfer server. The model supplies the main-thread hop itself.
+struct ServerSetup {
+    // Identity, runtime, bind address and time limits of every server the model starts.
+    transfer::TransferServer::Options options;
+    // A fresh DNS-SD advertiser for each server; unset means no advertising (reachable by address only).
+    std::function<std::shared_ptr<platform::ServiceAdvertiser>()> makeAdvertiser;
+};
+
 struct ModelConfig {
     // Empty means the default settings file of the user.
     std::filesystem::path settingsFile;
@@ -73,6 +81,7 @@ struct ModelConfig {
     DesktopHooks desktop;
     // Unset means the real file sender.
     SenderHooks sender;
+    ServerSetup server;
     // This device's key fingerprint; unset means the shared device identity's.
     std::function<std::string()> ownKey;
 };
