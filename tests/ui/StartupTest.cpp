@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QElapsedTimer>
+
+#include <asio/ip/address_v4.hpp>
+
+#include "app/Application.h"
+#include "model/AppModel.h"
+#include "support/TestEnv.h"
+#include "ui/PanelWindow.h"
+
+namespace qb::test {
+namespace {
+
+QApplication& widgetApp() {
+    static int argc = 1;
+    static char name[] = "startup_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+class StartupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        widgetApp();
+        config.settingsFile = dir / "settings.json";
+        config.sources.downloadsFolder = dir / "Downloads";
+        config.ownKey = [] { return std::string(64, 'f'); };
+        config.server.options.identity = nullptr;
+        config.server.options.bindAddress = asio::ip::address_v4::loopback();
+        config.desktop.playSound = [](std::string_view) {};
+    }
+
+    TempDir dir;
+    ScopedEnv autoAccept{"QUOBBLEFIN_AUTOACCEPT", std::nullopt};
+    model::ModelConfig config;
+};
+
+TEST_F(StartupTest, HiddenStartShowsThePanelOnlyWhenARequestArrives) {
+    app::AppDelegate delegate(true, config);
+    delegate.launch();
+    ASSERT_NE(delegate.panel(), nullptr);
+    EXPECT_FALSE(delegate.panel()->isVisible());
+    const Qt::WindowFlags flags = delegate.panel()->windowFlags();
+    EXPECT_TRUE(flags.testFlag(Qt::Tool) && flags.testFlag(Qt::WindowStaysOnTopHint));
+
+    transfer::FileHeader header;
+    header.v = 3;
+    header.name = "a.txt";
+    header.from = "Desk";
+    delegate.model().decideIncoming(header, std::nullopt, [](bool) {});
+    EXPECT_TRUE(delegate.panel()->isVisible());
+
+    // The close button only hides the panel; the same window comes back.
+    QCloseEvent close;
+    QApplication::sendEvent(delegate.panel(), &close);
+    EXPECT_FALSE(close.isAccepted());
+    EXPECT_FALSE(delegate.panel()->isVisible());
+    delegate.togglePanel();
+    EXPECT_TRUE(delegate.panel()->isVisible());
+}
+
+TEST_F(StartupTest, PlainStartShowsThePanelAndStartsListening) {
+    app::AppDelegate delegate(false, config);
+    delegate.launch();
+    EXPECT_TRUE(delegate.panel()->isVisible());
+    EXPECT_GE(delegate.panel()->width(), 300);
+    QElapsedTimer clock;
+    clock.start();
+    while (delegate.model().port() == 0 && clock.elapsed() < 10'000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    EXPECT_NE(delegate.model().port(), 0);
+}
+
+}  // namespace
+}  // namespace qb::test
