@@ -18,6 +18,8 @@ EventSounds::EventSounds() {
         return;
     }
     context_.reset(context);
+    // Only a sound server: the raw ALSA fallback floods standard error when there is no sound card.
+    ca_context_set_driver(context, "pulse");
     ca_context_change_props(context, CA_PROP_APPLICATION_NAME, "Quobblefin", CA_PROP_APPLICATION_ID, kApplicationId,
                             nullptr);
 }
