@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
@@ -8,6 +11,7 @@
 
 #include "app/Application.h"
 #include "model/AppModel.h"
+#include "platform/desktop/DesktopNotifier.h"
 #include "support/TestEnv.h"
 #include "ui/PanelWindow.h"
 
@@ -74,6 +78,24 @@ TEST_F(StartupTest, PlainStartShowsThePanelAndStartsListening) {
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     EXPECT_NE(delegate.model().port(), 0);
+}
+
+TEST(DesktopNotifierTest, OnlyACopyInstalledWithItsDesktopEntryMayNotify) {
+    TempDir prefix;
+    const auto binary = prefix / "bin" / "quobblefin";
+    std::filesystem::create_directories(binary.parent_path());
+    std::ofstream(binary) << "";
+    EXPECT_FALSE(platform::desktop::DesktopNotifier::isInstalledExecutable(binary));
+
+    const auto entry = prefix / "share" / "applications" / "com.kestrun.quobblefin.desktop";
+    std::filesystem::create_directories(entry.parent_path());
+    std::ofstream(entry) << "[Desktop Entry]\n";
+    EXPECT_TRUE(platform::desktop::DesktopNotifier::isInstalledExecutable(binary));
+
+    // The same program started from anywhere but a bin folder is a build, not an installation.
+    std::filesystem::create_directories(prefix / "build");
+    std::filesystem::copy_file(binary, prefix / "build" / "quobblefin");
+    EXPECT_FALSE(platform::desktop::DesktopNotifier::isInstalledExecutable(prefix / "build" / "quobblefin"));
 }
 
 }  // namespace
