@@ -1,13 +1,13 @@
 #include "transfer/TransferServer.h"
 
 #include <asio/co_spawn.hpp>
-#include <asio/detached.hpp>
 #include <asio/experimental/as_tuple.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/use_awaitable.hpp>
 
 #include <algorithm>
+#include <exception>
 #include <random>
 
 #include "identity/HeaderSignature.h"
@@ -167,7 +167,12 @@ private:
             }
             co_return;
         }
-        if (answersHeader(header) && co_await stream_.writeAll(platform::asBytes(Wire::replyGo))) {
+        // GCC 12 miscompiles a co_await inside && or ||, hence the plain statements.
+        std::error_code goFailed;
+        if (answersHeader(header)) {
+            goFailed = co_await stream_.writeAll(platform::asBytes(Wire::replyGo));
+        }
+        if (goFailed) {
             stream_.close();
             co_return;
         }
@@ -222,7 +227,8 @@ private:
 
     asio::awaitable<void> sendReply(std::string_view text) {
         // A failed send still ends in the close below; there is nobody to tell.
-        if (!co_await stream_.writeAll(platform::asBytes(text)) && stream_.isOpen()) {
+        const auto failed = co_await stream_.writeAll(platform::asBytes(text));
+        if (!failed && stream_.isOpen()) {
             // Our side is finished: the peer reads the reply and then the end of the stream.
             std::error_code ignored;
             stream_.tcpSocket().shutdown(asio::socket_base::shutdown_send, ignored);
@@ -230,7 +236,8 @@ private:
     }
 
     asio::awaitable<void> closeAfterPause() {
-        asio::steady_timer pause(co_await asio::this_coro::executor, timings_.replyClose);
+        const auto executor = co_await asio::this_coro::executor;
+        asio::steady_timer pause(executor, timings_.replyClose);
         co_await pause.async_wait(kAsTuple);
         stream_.close();
     }
@@ -346,7 +353,13 @@ void TransferServer::reportStarted(const std::string& registeredName) {
 
 void TransferServer::accept(Stream stream) {
     auto connection = std::make_unique<ServerConnection>(weak_from_this(), std::move(stream), options_.timings);
-    asio::co_spawn(strand_, ServerConnection::run(std::move(connection)), asio::detached);
+    // An exception out of a connection is a bug (a slot that throws, say): it ends the process loudly
+    // rather than leaving a transfer that never reports its end.
+    asio::co_spawn(strand_, ServerConnection::run(std::move(connection)), [](const std::exception_ptr& failure) {
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+    });
 }
 
 }  // namespace qb::transfer
