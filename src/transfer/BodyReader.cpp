@@ -30,7 +30,7 @@ ssize_t readUpTo(int file, std::uint8_t* into, std::size_t count) {
 
 }  // namespace
 
-BodyReader::BodyReader(std::vector<PlannedFile> files, std::size_t maxPiece)
+BodyReader::BodyReader(std::vector<SourceFile> files, std::size_t maxPiece)
     : files_(std::move(files)), maxPiece_(std::max<std::size_t>(maxPiece, 1)) {}
 
 BodyReader::~BodyReader() {
@@ -61,7 +61,7 @@ BodyReader::Status BodyReader::next(platform::Bytes& piece) {
     while (openFile_ < 0) {
         if (nextIndex_ == files_.size())
             return Status::done;
-        const PlannedFile& file = files_[nextIndex_++];
+        const SourceFile& file = files_[nextIndex_++];
         if (file.size == 0)
             continue;
         if (!openNext(file))
@@ -86,7 +86,7 @@ BodyReader::Status BodyReader::next(platform::Bytes& piece) {
     return Status::piece;
 }
 
-bool BodyReader::openNext(const PlannedFile& file) {
+bool BodyReader::openNext(const SourceFile& file) {
     // O_NONBLOCK keeps a file that became a FIFO since planning from blocking the open; it has no effect on the
     // regular files that pass the check below.
     int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;

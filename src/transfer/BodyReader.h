@@ -21,7 +21,7 @@ public:
         failed,  // a file could not be read as planned
     };
 
-    explicit BodyReader(std::vector<PlannedFile> files, std::size_t maxPiece = kDefaultMaxPiece);
+    explicit BodyReader(std::vector<SourceFile> files, std::size_t maxPiece = kDefaultMaxPiece);
     ~BodyReader();
     BodyReader(const BodyReader&) = delete;
     BodyReader& operator=(const BodyReader&) = delete;
@@ -35,10 +35,10 @@ public:
     static constexpr std::size_t kDefaultMaxPiece = 1'048'576;
 
 private:
-    bool openNext(const PlannedFile& file);
+    bool openNext(const SourceFile& file);
     void closeFile();
 
-    std::vector<PlannedFile> files_;
+    std::vector<SourceFile> files_;
     std::size_t maxPiece_;
     std::size_t nextIndex_ = 0;
     int openFile_ = -1;

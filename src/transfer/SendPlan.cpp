@@ -52,7 +52,7 @@ void addTopLevelItem(const fs::path& item, const std::string& name, SendPlan& pl
     plan.files.push_back({item, static_cast<std::int64_t>(size), true});
 }
 
-std::int64_t totalSize(const std::vector<PlannedFile>& files) {
+std::int64_t totalSize(const std::vector<SourceFile>& files) {
     std::int64_t total = 0;
     for (const auto& file : files)
         total += file.size;

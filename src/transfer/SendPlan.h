@@ -12,21 +12,21 @@
 namespace qb::transfer {
 
 // One regular file whose bytes go into the body, with the size the header declares for it.
-struct PlannedFile {
+struct SourceFile {
     std::filesystem::path path{};
     std::int64_t size = 0;
     // A top-level item is sent as what its symbolic link points to; a file found by the folder walk was not a
     // link when it was planned, and must not have become one by the time it is read.
     bool followLinks = false;
 
-    friend bool operator==(const PlannedFile&, const PlannedFile&) = default;
+    friend bool operator==(const SourceFile&, const SourceFile&) = default;
 };
 
 // What one send puts on the connection: the header (still without `cert` and `sig`) and the files whose bytes
 // form the body, in body order.
 struct SendPlan {
     FileHeader header{};
-    std::vector<PlannedFile> files{};
+    std::vector<SourceFile> files{};
 };
 
 // The header generation a sender uses: TLS when it pins a key, else whether it waits for the go-ahead.

@@ -54,9 +54,9 @@ TEST_F(SendPlanTest, FolderWalkKeepsHiddenItemsAndSkipsDsStoreLinksAndSpecialFil
     EXPECT_EQ(planned.header.files, (std::vector<FileEntry>{file(".hidden", 1), folder("s"), folder("s/empty"),
                                                             file("s/y", 2), file("x", 3)}));
     EXPECT_EQ(planned.header.size, 6);
-    EXPECT_EQ(planned.files, (std::vector<PlannedFile>{{temp / "F" / ".hidden", 1, false},
-                                                       {temp / "F" / "s" / "y", 2, false},
-                                                       {temp / "F" / "x", 3, false}}));
+    EXPECT_EQ(planned.files, (std::vector<SourceFile>{{temp / "F" / ".hidden", 1, false},
+                                                      {temp / "F" / "s" / "y", 2, false},
+                                                      {temp / "F" / "x", 3, false}}));
 }
 
 TEST_F(SendPlanTest, SeveralItemsGetUniqueTopLevelNames) {
@@ -109,7 +109,7 @@ TEST_F(SendPlanTest, TopLevelLinkIsSentAsItsTarget) {
     const SendPlan single = plan({temp / "link.bin"});
     EXPECT_EQ(single.header.name, "link.bin");
     EXPECT_EQ(single.header.size, 10);
-    EXPECT_EQ(single.files, (std::vector<PlannedFile>{{temp / "link.bin", 10, true}}));
+    EXPECT_EQ(single.files, (std::vector<SourceFile>{{temp / "link.bin", 10, true}}));
 
     const SendPlan both = plan({temp / "link.bin", temp / "dir-link"});
     EXPECT_EQ(both.header.files,
@@ -129,8 +129,8 @@ TEST_F(SendPlanTest, BodyReaderSendsExactlyThePlannedBytesInBoundedPieces) {
     EXPECT_EQ(reader.next(piece), BodyReader::Status::done);
 
     fs::create_symlink(temp / "a", temp / "walked-link");
-    for (const PlannedFile& wrong : {PlannedFile{temp / "a", 9, false}, PlannedFile{temp / "a", 11, false},
-                                     PlannedFile{temp / "walked-link", 10, false}, PlannedFile{temp / "gone", 1}}) {
+    for (const SourceFile& wrong : {SourceFile{temp / "a", 9, false}, SourceFile{temp / "a", 11, false},
+                                    SourceFile{temp / "walked-link", 10, false}, SourceFile{temp / "gone", 1}}) {
         BodyReader refusing({wrong});
         EXPECT_EQ(refusing.next(piece), BodyReader::Status::failed) << wrong.path << " " << wrong.size;
     }
