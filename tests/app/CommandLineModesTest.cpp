@@ -1,0 +1,154 @@
+// The built executable's --send and --pair modes, run as separate processes against a TransferServer hosted here.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <sstream>
+
+#include "app/ChildProcess.h"
+#include "identity/Identity.h"
+#include "support/TestEnv.h"
+#include "transfer/TransferServer.h"
+
+namespace qb::app {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::runChild;
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class CommandLineModesTest : public ::testing::Test {
+protected:
+    // A server on 127.0.0.1 that answers every header with `accept`; TLS when `tls`.
+    void startServer(bool tls) {
+        transfer::ServerOptions options;
+        options.runtime = &runtime;
+        options.bindAddress = asio::ip::make_address("127.0.0.1");
+        options.identity = tls ? &receiverIdentity() : nullptr;
+        fs::create_directories(temp / "inbox");
+        auto created = transfer::TransferServer::create(
+            "Test Receiver", [this] { return temp / "inbox"; }, options);
+        ASSERT_FALSE(created.error) << created.error.message();
+        server = created.server;
+        server->decide = [this](const transfer::FileHeader& header, const std::optional<std::string>& senderKey,
+                                transfer::TransferServer::Answer answer) {
+            {
+                const std::lock_guard lock(mutex);
+                headers.push_back(header);
+                senderKeys.push_back(senderKey);
+            }
+            answer(accept);
+        };
+        server->start();
+    }
+
+    identity::Identity& receiverIdentity() {
+        if (!identity)
+            identity = std::make_unique<identity::Identity>(
+                identity::Identity::Options{false, temp / "receiver-keys", temp / "receiver.json", &identityConsole});
+        return *identity;
+    }
+
+    test::ChildResult run(std::vector<std::string> arguments,
+                          std::map<std::string, std::optional<std::string>> environment = {}) {
+        environment.emplace("QUOBBLEFIN_EPHEMERAL_ID", "1");
+        environment.emplace("QUOBBLEFIN_NAME", "Laptop");
+        environment.emplace("QUOBBLEFIN_VERBOSE", std::nullopt);
+        return runChild(test::quobblefinPath(), {std::move(arguments), std::move(environment), temp.path(), 60s});
+    }
+
+    std::string port() const { return std::to_string(server->port()); }
+    std::string key() { return "key=" + receiverIdentity().ownFingerprint(); }
+
+    std::vector<transfer::FileHeader> seenHeaders() {
+        const std::lock_guard lock(mutex);
+        return headers;
+    }
+
+    test::TempDir temp;
+    std::ostringstream identityConsole;
+    std::unique_ptr<identity::Identity> identity;
+    std::atomic<bool> accept{true};
+    std::mutex mutex;
+    std::vector<transfer::FileHeader> headers;
+    std::vector<std::optional<std::string>> senderKeys;
+    platform::NetRuntime runtime{2};
+    std::shared_ptr<transfer::TransferServer> server;  // last: cancelled before the runtime stops
+};
+
+TEST_F(CommandLineModesTest, SendPrintsOneProgressLinePerPieceThenSentOk) {
+    startServer(false);
+    std::ofstream(temp / "a.txt") << "x";
+    std::ofstream(temp / "b.txt") << "yyy";
+    const auto result = run({"--send", "127.0.0.1", port(), "a.txt", "b.txt"});  // relative to the child's folder
+    EXPECT_EQ(result.out, "progress 25%\nprogress 100%\nsent OK\n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(readFile(temp / "inbox" / "a.txt"), "x");
+    EXPECT_EQ(readFile(temp / "inbox" / "b.txt"), "yyy");
+    ASSERT_EQ(seenHeaders().size(), 1U);
+    EXPECT_EQ(seenHeaders()[0].from, "Laptop");
+    EXPECT_EQ(seenHeaders()[0].v, 3);
+}
+
+TEST_F(CommandLineModesTest, PinnedSendPrintsTheTlsLineWhenVerbose) {
+    startServer(true);
+    std::ofstream(temp / "c.bin") << "secret";
+    const auto result =
+        run({"--send", "127.0.0.1", port(), key(), "c.bin"}, {{"QUOBBLEFIN_VERBOSE", "1"}, {"QUOBBLEFIN_NAME", ""}});
+    EXPECT_EQ(result.out, "tls negotiated 772\nprogress 100%\nsent OK\n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(readFile(temp / "inbox" / "c.bin"), "secret");
+    ASSERT_EQ(seenHeaders().size(), 1U);
+    EXPECT_EQ(seenHeaders()[0].from, "") << "an empty name is still a name";
+    const std::lock_guard lock(mutex);
+    EXPECT_TRUE(senderKeys[0].has_value());
+}
+
+TEST_F(CommandLineModesTest, FailuresPrintTheirTextAndExitWithOne) {
+    startServer(true);
+    std::ofstream(temp / "a.txt") << "x";
+    const auto wrongPin = run({"--send", "127.0.0.1", port(), "key=" + std::string(64, 'a'), "a.txt"});
+    EXPECT_EQ(wrongPin.out, "FAILED: Could not verify the destination's identity\n");
+    EXPECT_EQ(wrongPin.status, 1);
+    EXPECT_TRUE(seenHeaders().empty()) << "the server received no header";
+
+    const auto noPath = run({"--send", "127.0.0.1", port(), "v2"});
+    EXPECT_EQ(noPath.out, "FAILED: Cannot read the source file\n");
+    EXPECT_EQ(noPath.status, 1);
+    EXPECT_LT(noPath.took, 10s) << "fails at once, without waiting";
+    EXPECT_TRUE(seenHeaders().empty());
+
+    accept = false;
+    const auto declined = run({"--send", "127.0.0.1", port(), key(), "a.txt"}, {{"QUOBBLEFIN_NAME", std::nullopt}});
+    EXPECT_EQ(declined.out, "FAILED: The other device declined (or did not answer)\n");
+    EXPECT_EQ(declined.status, 1);
+    ASSERT_EQ(seenHeaders().size(), 1U);
+    EXPECT_EQ(seenHeaders()[0].from, "cli");
+    EXPECT_FALSE(fs::exists(temp / "inbox" / "a.txt"));
+}
+
+TEST_F(CommandLineModesTest, PairPrintsPairedOkOrTheRefusal) {
+    startServer(true);
+    const auto paired = run({"--pair", "127.0.0.1", port(), key()});
+    EXPECT_EQ(paired.out, "paired OK\n");
+    EXPECT_EQ(paired.status, 0);
+    ASSERT_EQ(seenHeaders().size(), 1U);
+    EXPECT_TRUE(seenHeaders()[0].pair);
+
+    accept = false;
+    const auto refused = run({"--pair", "127.0.0.1", port(), key()});
+    EXPECT_EQ(refused.out, "FAILED: The other device declined (or did not answer)\n");
+    EXPECT_EQ(refused.status, 1);
+}
+
+}  // namespace
+}  // namespace qb::app
