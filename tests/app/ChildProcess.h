@@ -27,10 +27,14 @@ struct ChildResult {
     std::chrono::milliseconds took{0};
 };
 
-// The executable under test; QB_BUILD_DIR is set for every test.
+// The executable under test: the path the build gave this test, else QB_BUILD_DIR's.
 inline std::string quobblefinPath() {
+#ifdef QB_QUOBBLEFIN_PATH
+    return QB_QUOBBLEFIN_PATH;
+#else
     const char* build = std::getenv("QB_BUILD_DIR");
     return std::string(build != nullptr ? build : ".") + "/src/app/quobblefin";
+#endif
 }
 
 struct ChildOptions {

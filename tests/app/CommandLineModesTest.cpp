@@ -60,6 +60,10 @@ protected:
 
     test::ChildResult run(std::vector<std::string> arguments,
                           std::map<std::string, std::optional<std::string>> environment = {}) {
+        // The child's key store and settings stay inside this test's folder.
+        environment.emplace("HOME", (temp / "child-home").string());
+        environment.emplace("XDG_CONFIG_HOME", (temp / "child-home" / "config").string());
+        environment.emplace("XDG_DATA_HOME", (temp / "child-home" / "data").string());
         environment.emplace("QUOBBLEFIN_EPHEMERAL_ID", "1");
         environment.emplace("QUOBBLEFIN_NAME", "Laptop");
         environment.emplace("QUOBBLEFIN_VERBOSE", std::nullopt);
