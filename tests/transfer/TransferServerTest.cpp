@@ -1,393 +1,259 @@
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <asio/connect.hpp>
 #include <asio/ssl.hpp>
 
-#include <condition_variable>
+#include <atomic>
 #include <future>
-#include <mutex>
 #include <thread>
 
 #include "ServerHarness.h"
-#include "transfer/Wire.h"
+#include "l10n/L.h"
 
 namespace qb::transfer {
 namespace {
 
-using test::Exchange;
-using test::ServerHarness;
-using test::TestDevice;
-using namespace std::chrono_literals;
+using namespace test;
+using Answer = TransferServer::Answer;
+using Tree = std::set<std::string>;
 
-// Closed without a single reply byte, by the server rather than by our time limit.
-void expectClosedSilently(const Exchange& outcome) {
+void expectSilentClose(const Exchange& outcome) {
     EXPECT_EQ(outcome.reply, "");
-    EXPECT_TRUE(outcome.closedByServer()) << outcome.end.message();
+    EXPECT_TRUE(outcome.closed);
 }
 
-// Decisions taken on the test's event loop, which stands in for the main thread.
-struct Gatekeeper {
-    using Respond = std::function<void(const FileHeader&, const TransferServer::Answer&)>;
+std::size_t begun(ServerHarness& harness) {
+    return harness.reports.read([&] { return harness.reports.begun.size(); });
+}
 
-    void attach(TransferServer& server, Respond respond) {
-        server.decide = [this, respond](const FileHeader& header, const std::optional<std::string>& senderKey,
-                                        TransferServer::Answer answer) {
-            headers.push_back(header);
-            keys.push_back(senderKey);
-            answers.push_back(answer);
-            respond(header, answer);
-        };
-    }
-    std::vector<FileHeader> headers;
-    std::vector<std::optional<std::string>> keys;
-    std::vector<TransferServer::Answer> answers;
-};
-
-const auto acceptAll = [](const FileHeader&, const TransferServer::Answer& answer) { answer(true); };
-const auto declineAll = [](const FileHeader&, const TransferServer::Answer& answer) { answer(false); };
-
-class HostileStreamTest : public ::testing::Test {
-protected:
-    HostileStreamTest() {
-        harness.start();
-        harness.run();
-    }
+TEST(TransferServerTest, HostileHeadersCloseWithoutReplyAndTheServerKeepsServing) {
     ServerHarness harness;
-};
-
-TEST_F(HostileStreamTest, MalformedPrefixesAndHeadersCloseWithoutReply) {
+    harness.create().start();
     const std::string valid = R"({"v":3,"name":"x","size":0,"from":"t"})";
-    const std::vector<std::pair<std::string, platform::Bytes>> cases = {
-        {"bad magic", test::concat(platform::toBytes("QBLX"), test::rawPrefix(valid))},
-        {"length 0", test::rawPrefix("", 0)},
-        {"length 2^20", test::rawPrefix(valid, 1u << 20)},
-        {"short prefix", platform::toBytes(std::string_view("QBLF\0\0", 6))},
-        {"short header", test::rawPrefix(valid.substr(0, 20), static_cast<std::uint32_t>(valid.size()))},
-        {"invalid JSON", test::rawPrefix("{\"v\":3,\"name\":")},
-        {"not an object", test::rawPrefix("[3]")},
-        {"missing from", test::rawPrefix(R"({"v":3,"name":"x","size":0})")},
-        {"negative size", test::rawPrefix(R"({"v":3,"name":"x","size":-1,"from":"t"})")},
-    };
-    for (const auto& [what, bytes] : cases) {
-        SCOPED_TRACE(what);
-        expectClosedSilently(harness.exchange(bytes));
+    auto badMagic = prefixed(valid);
+    badMagic[3] = 'X';
+    for (const auto& bytes : {badMagic, prefixed("", 0), prefixed(valid, 1u << 20),
+                              platform::Bytes{'Q', 'B', 'L', 'F', 0}, prefixed(valid.substr(0, 9), 40),
+                              prefixed("{\"v\":3,"), prefixed(R"({"v":3,"name":"x","size":-1,"from":"t"})")}) {
+        expectSilentClose(harness.exchange(bytes));
         harness.expectStillServes();
     }
-    EXPECT_EQ(harness.events.read([](auto& e) { return e.begun.size(); }), cases.size()) << "only the valid ones began";
+    std::string largest = R"({"v":3,"name":"big","size":0,"from":"t","pad":""})";
+    largest.insert(largest.size() - 2, Wire::kMaxHeaderLength - largest.size(), 'a');
+    EXPECT_EQ(harness.exchange(prefixed(largest)).reply, "GO\nOK\n");
+    EXPECT_TRUE(harness.reports.finish(8).ok());
 }
 
-TEST_F(HostileStreamTest, LargestHeaderIsReadAndSizeZeroIsAccepted) {
-    std::string json = R"({"v":3,"name":"big","size":0,"from":"t","pad":""})";
-    json.insert(json.size() - 2, Wire::kMaxHeaderLength - json.size(), 'a');
-    ASSERT_EQ(json.size(), Wire::kMaxHeaderLength);
-    const auto outcome = harness.exchange(test::rawPrefix(json));
-    EXPECT_EQ(outcome.reply, "GO\nOK\n");
-    ASSERT_TRUE(harness.events.waitFinish());
-    EXPECT_EQ(test::treeOf(harness.inbox), std::set<std::string>{"big"});
-}
-
-TEST_F(HostileStreamTest, DotComponentsAreRefusedEvenWhenTheOwnerAccepts) {
-    Gatekeeper gate;
-    gate.attach(*harness.server, acceptAll);
-    for (const char* unsafe : {"a/../b", "./x", ".."}) {
-        SCOPED_TRACE(unsafe);
-        const auto header = test::treeHeader("F", {{.p = "ok.txt", .s = 1}, {.p = unsafe, .s = 1}}, false);
-        const auto outcome = harness.send(header, platform::toBytes("12"));
-        EXPECT_EQ(outcome.reply, "NO\n");
-        EXPECT_TRUE(outcome.closedByServer());
-
-        const auto older = test::treeHeader("F", {{.p = unsafe, .s = 1}}, false, Wire::generationNoWait);
-        expectClosedSilently(harness.send(older, platform::toBytes("1")));
-    }
-    EXPECT_EQ(gate.headers.size(), 6u) << "the owner was asked first";
-    EXPECT_TRUE(test::treeOf(harness.inbox).empty());
-    EXPECT_TRUE(harness.events.read([](auto& e) { return e.begun.empty(); }));
-    harness.expectStillServes();
-}
-
-class TlsServerTest : public ::testing::Test {
-protected:
-    TlsServerTest() {
-        harness.start();
-        gate.attach(*harness.server, acceptAll);
-        harness.run();
-    }
-    ServerHarness harness{ServerHarness::Security::tls};
-    TestDevice sender{harness.temp / "sender"};
-    TestDevice bystander{harness.temp / "bystander"};
-    Gatekeeper gate;
-};
-
-TEST_F(TlsServerTest, SignedHeaderPassesTheSendersKeyToTheOwner) {
-    ASSERT_TRUE(harness.server->isTls());
-    harness.expectStillServes(&sender);
-    ASSERT_EQ(gate.keys.size(), 1u);
-    EXPECT_EQ(gate.keys.front(), sender.identity.ownFingerprint());
-}
-
-TEST_F(TlsServerTest, HeadersWithoutAValidSignatureForThisReceiverGetNo) {
-    const auto unsigned_ = test::fileHeader("x.txt", 1, Wire::generationTls);
-    auto forAnother = unsigned_;
-    const auto proof = identity::signForReceiver(sender.identity, bystander.identity.ownFingerprint());
-    forAnother.cert = proof->certB64;
-    forAnother.sig = proof->sigB64;
-    auto borrowedCert = harness.signedBy(sender, unsigned_);
-    borrowedCert.cert = platform::base64Encode(bystander.identity.certDer());
-    auto garbled = harness.signedBy(sender, unsigned_);
-    garbled.sig = "not base64!";
-
-    for (const auto& header : {unsigned_, forAnother, borrowedCert, garbled}) {
-        const auto outcome = harness.send(header, platform::toBytes("x"), harness.pinned());
-        EXPECT_EQ(outcome.reply, "NO\n");
-        EXPECT_TRUE(outcome.closedByServer());
-    }
-    EXPECT_TRUE(gate.headers.empty()) << "refused before the gate";
-    EXPECT_TRUE(test::treeOf(harness.inbox).empty());
-    harness.expectStillServes(&sender);
-}
-
-TEST_F(TlsServerTest, PlainClientsAndTls12ClientsGetNothing) {
-    // Speaking plain TCP to the TLS listener fails its handshake.
-    const auto plain = harness.exchange(test::concat(Wire::encodePrefix(test::fileHeader("x", 0)), {}));
-    EXPECT_EQ(plain.reply, "");
-
-    asio::io_context io;
-    asio::ssl::context context(asio::ssl::context::tls_client);
-    SSL_CTX_set_max_proto_version(context.native_handle(), TLS1_2_VERSION);
-    context.set_verify_mode(asio::ssl::verify_none);
-    asio::ssl::stream<asio::ip::tcp::socket> client(io, context);
-    std::error_code handshakeError = asio::error::timed_out;
-    client.next_layer().async_connect(
-        {asio::ip::make_address("127.0.0.1"), harness.server->port()}, [&](std::error_code error) {
-            if (error) {
-                handshakeError = error;
-                return;
-            }
-            client.async_handshake(asio::ssl::stream_base::client,
-                                   [&](std::error_code failed) { handshakeError = failed; });
-        });
-    io.run_for(10s);
-    EXPECT_TRUE(handshakeError);
-    EXPECT_NE(handshakeError, asio::error::timed_out);
-    harness.expectStillServes(&sender);
-}
-
-TEST_F(TlsServerTest, PairingAcceptedGetsGoAndCloses) {
-    auto pairing = test::fileHeader("pair", 0, Wire::generationTls);
-    pairing.pair = true;
-    const auto outcome = harness.send(harness.signedBy(sender, pairing), {}, harness.pinned());
-    EXPECT_EQ(outcome.reply, "GO\n");
-    EXPECT_TRUE(outcome.closedByServer());
-    ASSERT_EQ(gate.headers.size(), 1u);
-    EXPECT_TRUE(gate.headers.front().pair);
-    EXPECT_TRUE(harness.events.read([](auto& e) { return e.begun.empty(); })) << "no body for a pairing";
-}
-
-class GateTest : public ::testing::Test {
-protected:
-    ServerHarness harness;
-};
-
-TEST_F(GateTest, WithoutDecideEveryValidHeaderIsAccepted) {
-    harness.start();
-    harness.run();
-    harness.expectStillServes();
-    const auto older = harness.send(test::fileHeader("old.txt", 3, Wire::generationNoWait), platform::toBytes("abc"));
-    EXPECT_EQ(older.reply, "OK\n") << "an older sender gets no answer to its header";
-    ASSERT_TRUE(harness.events.waitFinish());
-    EXPECT_EQ(test::readText(harness.inbox / "old.txt"), "abc");
-}
-
-TEST_F(GateTest, OnlyTheFirstAnswerCounts) {
-    harness.start();
-    Gatekeeper gate;
-    gate.attach(*harness.server, [](const FileHeader& header, const TransferServer::Answer& answer) {
-        const bool acceptFirst = header.name != "no.txt";
-        answer(acceptFirst);
-        answer(!acceptFirst);
-    });
-    harness.run();
-    harness.expectStillServes();
-    EXPECT_EQ(harness.send(test::fileHeader("no.txt", 1), platform::toBytes("n")).reply, "NO\n");
-}
-
-TEST_F(GateTest, NoAnswerInTimeDeclinesAndALateAnswerDoesNothing) {
-    harness.options.timings.gate = 200ms;
-    harness.start();
-    Gatekeeper gate;
-    gate.attach(*harness.server, [](const FileHeader& header, const TransferServer::Answer& answer) {
-        if (header.name != "late.txt") {
-            answer(true);
+TEST(TransferServerTest, TheFirstAnswerInTimeCountsAndUnsafePathsAreRefused) {
+    ServerHarness harness(false, {200ms, 20ms});
+    std::vector<Answer> answers;  // on the test's thread, which runs `decide`
+    harness.create().decide = [&](const FileHeader& asked, const auto&, Answer answer) {
+        answers.push_back(answer);
+        if (asked.name != "late") {
+            answer(asked.name != "no");
+            answer(asked.name == "no");
         }
-    });
-    harness.run();
-    const auto outcome = harness.send(test::fileHeader("late.txt", 1), platform::toBytes("l"));
-    EXPECT_EQ(outcome.reply, "NO\n");
-    ASSERT_EQ(gate.answers.size(), 1u);
-    gate.answers.front()(true);
-
+    };
+    harness.server->start();
     harness.expectStillServes();
-    EXPECT_EQ(harness.events.read([](auto& e) { return e.begun.size(); }), 1u) << "the late answer began nothing";
-    EXPECT_FALSE(std::filesystem::exists(harness.inbox / "late.txt"));
+    EXPECT_EQ(harness.send(header("no", 1), "n").reply, "NO\n");
+    expectSilentClose(harness.send(header("no", 1, Wire::generationNoWait), "n"));
+    EXPECT_EQ(harness.send(header("late", 1), "l").reply, "NO\n");
+    answers.back()(true);
+    for (const char* unsafe : {"a/../b", "./x", ".."}) {
+        const std::vector<FileEntry> files{{.p = "ok", .s = 1}, {.p = unsafe, .s = 1}};
+        EXPECT_EQ(harness.send(header("F", 2, 3, files), "12").reply, "NO\n") << unsafe;
+        expectSilentClose(harness.send(header("F", 2, Wire::generationNoWait, files), "12"));
+    }
+    EXPECT_EQ(answers.size(), 10u) << "the owner is asked before the paths are checked";
+    harness.expectStillServes();
+    EXPECT_EQ(begun(harness), 2u);
+    EXPECT_EQ(treeOf(harness.inbox), Tree{});
 }
 
-TEST_F(GateTest, DeclinedOlderSenderIsClosedWithoutReply) {
-    harness.start();
-    Gatekeeper gate;
-    gate.attach(*harness.server, declineAll);
-    harness.run();
-    expectClosedSilently(
-        harness.send(test::fileHeader("two.txt", 3, Wire::generationNoWait), platform::toBytes("abc")));
-    EXPECT_EQ(harness.send(test::fileHeader("three.txt", 3), platform::toBytes("abc")).reply, "NO\n");
-    EXPECT_TRUE(test::treeOf(harness.inbox).empty());
-}
-
-TEST_F(GateTest, ServerDroppedWhileAskingStartsNoBodyAndIsReleased) {
-    harness.start();
-    std::promise<TransferServer::Answer> asked;
-    harness.server->decide = [&asked](const FileHeader&, const std::optional<std::string>&,
-                                      TransferServer::Answer answer) { asked.set_value(std::move(answer)); };
-    harness.run();
-    const auto port = harness.server->port();
-    auto pending = std::async(std::launch::async, [&] {
-        return test::runFor(
-            harness.io, test::exchangeWith(port, std::nullopt, Wire::encodePrefix(test::fileHeader("x", 0)), true, 10s),
-            std::chrono::seconds(15));
-    });
+TEST(TransferServerTest, ServerDroppedWhileAskingIsHeldUntilTheAnswerAndStartsNoBody) {
+    ServerHarness harness;
+    std::promise<Answer> asked;
+    harness.create().decide = [&](const FileHeader&, const auto&, Answer answer) { asked.set_value(answer); };
+    harness.server->start();
+    auto exchange = std::async(std::launch::async, [&] { return harness.send(header("x", 1), "x"); });
     auto answer = asked.get_future();
     ASSERT_EQ(answer.wait_for(10s), std::future_status::ready);
     const std::weak_ptr<TransferServer> weak = harness.server;
     harness.server->cancel();
     harness.server.reset();
-    EXPECT_FALSE(weak.expired()) << "the waiting gate holds the server";
-
-    std::thread([answer = answer.get()] { answer(true); }).join();
-    const auto outcome = pending.get();
-    ASSERT_TRUE(outcome);
-    EXPECT_EQ(outcome->reply, "GO\n");
-    EXPECT_TRUE(outcome->closedByServer());
+    EXPECT_FALSE(weak.expired());
+    std::thread(answer.get(), true).join();
+    EXPECT_EQ(exchange.get().reply, "GO\n");
     EXPECT_TRUE(weak.expired());
-    EXPECT_TRUE(harness.events.read([](auto& e) { return e.begun.empty(); }));
+    EXPECT_EQ(begun(harness), 0u);
 }
 
-// Records what is advertised and lets the test play the responder.
-class FakeAdvertiser : public platform::ServiceAdvertiser {
-public:
+TEST(TransferServerTest, TlsHeadersMustBeSignedForThisReceiver) {
+    ServerHarness harness(true);
+    std::vector<std::optional<std::string>> keys;
+    harness.create().decide = [&](const FileHeader&, const std::optional<std::string>& key, Answer answer) {
+        keys.push_back(key);
+        answer(true);
+    };
+    harness.server->start();
+    const identity::Identity sender(keysIn(harness.temp / "sender")), other(keysIn(harness.temp / "other"));
+    const auto file = header("x", 1, Wire::generationTls);
+    auto borrowedCert = harness.signedBy(sender, file);
+    borrowedCert.cert = platform::base64Encode(other.certDer());
+    for (const auto& refused : {file, harness.signedBy(sender, file, other.ownFingerprint()), borrowedCert}) {
+        const auto outcome = harness.send(refused, "x");
+        EXPECT_EQ(outcome.reply, "NO\n");
+        EXPECT_TRUE(outcome.closed);
+    }
+    EXPECT_TRUE(keys.empty()) << "refused before the gate";
+
+    asio::ssl::context tls12(asio::ssl::context::tls_client);
+    SSL_CTX_set_max_proto_version(tls12.native_handle(), TLS1_2_VERSION);
+    asio::ssl::stream<asio::ip::tcp::socket> client(harness.io, tls12);
+    std::error_code handshake = asio::error::timed_out;
+    client.next_layer().connect({asio::ip::make_address("127.0.0.1"), harness.server->port()});
+    client.async_handshake(asio::ssl::stream_base::client, [&](std::error_code error) { handshake = error; });
+    harness.io.restart();
+    harness.io.run_for(10s);
+    EXPECT_TRUE(handshake && handshake != asio::error::timed_out) << handshake.message();
+
+    harness.expectStillServes(&sender);
+    EXPECT_EQ(keys, std::vector<std::optional<std::string>>{sender.ownFingerprint()});
+}
+
+struct FakeAdvertiser : platform::ServiceAdvertiser {
     void advertise(Service service, Callbacks callbacks) override {
-        {
-            const std::lock_guard lock(mutex_);
-            advertised_ = std::move(service);
-            callbacks_ = std::move(callbacks);
-        }
-        changed_.notify_all();
+        advertised.set_value({std::move(service), std::move(callbacks)});
     }
-    void withdraw() override {
-        {
-            const std::lock_guard lock(mutex_);
-            ++withdrawals_;
-        }
-        changed_.notify_all();
-    }
-
-    // The advertised service and the responder's callbacks, once advertise() was called.
-    std::optional<std::pair<Service, Callbacks>> waitAdvertised() {
-        std::unique_lock lock(mutex_);
-        if (!changed_.wait_for(lock, 10s, [this] { return advertised_.has_value(); })) {
-            return std::nullopt;
-        }
-        return std::make_pair(*advertised_, callbacks_);
-    }
-    bool waitWithdrawn() {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, 10s, [this] { return withdrawals_ > 0; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::optional<Service> advertised_;
-    Callbacks callbacks_;
-    int withdrawals_ = 0;
+    void withdraw() override { ++withdrawals; }
+    std::promise<std::pair<Service, Callbacks>> advertised;
+    std::atomic<int> withdrawals = 0;
 };
 
-class AdvertisingTest : public ::testing::Test {
-protected:
-    void startWith(ServerHarness& harness, std::string name) {
-        harness.options.advertiser = fake;
-        harness.start(std::move(name));
-        harness.run();
-    }
-    std::shared_ptr<FakeAdvertiser> fake = std::make_shared<FakeAdvertiser>();
-};
-
-TEST_F(AdvertisingTest, TlsListenerAdvertisesGenerationNameAndKeyUnderItsAsciiName) {
-    ServerHarness harness(ServerHarness::Security::tls);
-    startWith(harness, "Zoë's  Mac\t");
-    const auto advertised = fake->waitAdvertised();
-    ASSERT_TRUE(advertised);
-    const auto& service = advertised->first;
+TEST(TransferServerTest, AdvertisesItsRecordUnderTheAsciiNameAndReportsEachStart) {
+    ServerHarness harness(true);
+    auto fake = std::make_shared<FakeAdvertiser>();
+    harness.options.advertiser = fake;
+    harness.create("Zoë's  Mac\t").start();
+    auto advertised = fake->advertised.get_future();
+    ASSERT_EQ(advertised.wait_for(10s), std::future_status::ready);
+    const auto advertisement = advertised.get();
+    const auto& [service, callbacks] = advertisement;
+    const auto& responder = callbacks;
+    const auto port = harness.server->port();
     EXPECT_EQ(service.name, "Zo 's Mac");
     EXPECT_EQ(service.type, "_quobblefin._tcp");
-    EXPECT_EQ(service.port, harness.server->port());
-    EXPECT_EQ(service.txt.at("v"), "5");
-    EXPECT_EQ(service.txt.at("n"), "Zoë's  Mac\t");
-    EXPECT_THAT(service.txt.at("k"), ::testing::MatchesRegex("[0-9a-f]{64}"));
-    EXPECT_EQ(service.txt.at("k"), harness.receiver->identity.ownFingerprint());
-    EXPECT_EQ(service.txt.size(), 3u);
-}
-
-TEST_F(AdvertisingTest, PlainListenerAdvertisesNoKey) {
-    ServerHarness harness;
-    startWith(harness, "Desk");
-    const auto advertised = fake->waitAdvertised();
-    ASSERT_TRUE(advertised);
-    EXPECT_EQ(advertised->first.txt, (platform::ServiceAdvertiser::TxtRecord{{"v", "3"}, {"n", "Desk"}}));
-}
-
-TEST_F(AdvertisingTest, StartedReportsTheRegisteredNameOrTheAsciiNameWhenDnsSdFails) {
-    ServerHarness harness;
-    startWith(harness, "Désk");
-    const auto advertised = fake->waitAdvertised();
-    ASSERT_TRUE(advertised);
-    EXPECT_TRUE(harness.events.read([](auto& e) { return e.started.empty(); })) << "nothing before registration";
-    const auto responder = advertised->second;
+    EXPECT_EQ(service.port, port);
+    EXPECT_EQ(service.txt, (platform::ServiceAdvertiser::TxtRecord{
+                               {"v", "5"}, {"n", "Zoë's  Mac\t"}, {"k", harness.receiver->ownFingerprint()}}));
     std::thread([&responder] {
-        responder.onRegistered("D sk (2)");
+        responder.onRegistered("Zo 's Mac (2)");
         responder.onFailed(std::make_error_code(std::errc::host_unreachable));
     }).join();
-    ASSERT_TRUE(harness.events.waitUntil([](auto& e) { return e.started.size() == 2; }));
-    const auto port = harness.server->port();
-    EXPECT_EQ(harness.events.read([](auto& e) { return e.started; }),
-              (std::vector<std::pair<std::string, std::uint16_t>>{{"D sk (2)", port}, {"D sk", port}}));
+    ASSERT_TRUE(harness.reports.waitFor([&] { return harness.reports.started.size() == 2; }));
+    EXPECT_EQ(harness.reports.read([&] { return harness.reports.started; }),
+              (std::vector<std::pair<std::string, std::uint16_t>>{{"Zo 's Mac (2)", port}, {"Zo 's Mac", port}}));
 
     harness.server->cancel();
-    ASSERT_TRUE(fake->waitWithdrawn());
-    responder.onRegistered("after cancel");
-    const auto refused = test::runFor(harness.io, test::exchangeWith(port, std::nullopt, {}, true, 5s), 10s);
-    ASSERT_TRUE(refused);
-    EXPECT_EQ(refused->end, asio::error::connection_refused) << "cancel closed the listener";
-    EXPECT_EQ(harness.events.read([](auto& e) { return e.started.size(); }), 2u);
+    for (int tries = 0; tries < 500 && fake->withdrawals == 0; ++tries) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(fake->withdrawals, 1);
+    asio::ip::tcp::socket probe(harness.io);
+    std::error_code refused;
+    probe.connect({asio::ip::make_address("127.0.0.1"), port}, refused);
+    EXPECT_EQ(refused, asio::error::connection_refused);
+
+    ServerHarness plain;
+    plain.create("Désk").start();
+    ASSERT_TRUE(plain.reports.waitFor([&] { return !plain.reports.started.empty(); }));
+    EXPECT_EQ(plain.reports.started.front(), std::make_pair(std::string("D sk"), plain.server->port()));
+    EXPECT_EQ(plain.server->txtRecord(), (platform::ServiceAdvertiser::TxtRecord{{"v", "3"}, {"n", "Désk"}}));
 }
 
-TEST_F(AdvertisingTest, WithoutAdvertiserTheServerReportsItsAsciiNameItself) {
+TEST(TransferServerTest, CreationFailsWhenTheListenerCannotBeMade) {
     ServerHarness harness;
-    harness.start("Büro");
-    harness.run();
-    ASSERT_TRUE(harness.events.waitUntil([](auto& e) { return !e.started.empty(); }));
-    EXPECT_EQ(harness.events.read([](auto& e) { return e.started.front(); }),
-              std::make_pair(std::string("B ro"), harness.server->port()));
+    harness.options.bindAddress = asio::ip::make_address("192.0.2.1");  // not an address of this machine
+    const auto created = TransferServer::create(
+        "x", [] { return std::filesystem::path(); }, harness.options);
+    EXPECT_TRUE(created.error && !created.server);
 }
 
-TEST(TransferServerCreateTest, FailsWhenTheListenerCannotBeMade) {
-    platform::NetRuntime runtime(1);
-    ServerOptions options;
-    options.identity = nullptr;
-    options.runtime = &runtime;
-    options.bindAddress = asio::ip::make_address("192.0.2.1");  // not an address of this machine
-    const auto created = TransferServer::create(
-        "x", [] { return std::filesystem::path("/tmp"); }, options);
-    EXPECT_TRUE(created.error);
-    EXPECT_FALSE(created.server);
+TEST(ReceiveTest, LayoutsGetFreeNamesAgainstTheDiskAndAmongThemselves) {
+    ServerHarness harness;
+    harness.create().start();
+    fs::create_directory(harness.inbox / "x");
+    writeText(harness.inbox / "f", "old");
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_EQ(harness.send(header("report.pdf", 1), "r").reply, "GO\nOK\n");
+    }
+    EXPECT_EQ(harness.send(header(".bashrc", 0), "").reply, "GO\nOK\n");
+    const std::vector<FileEntry> album{{.p = "x", .s = 3},
+                                       {.p = "e", .s = 0},
+                                       {.p = "empty", .s = 0, .d = true},
+                                       {.p = "s/y", .s = 2},
+                                       {.p = "/z", .s = 1}};
+    EXPECT_EQ(harness.send(header("Album", 6, 3, album), "xxxyyz").reply, "GO\nOK\n");
+    const std::vector<FileEntry> batch{
+        {.p = "x/1", .s = 1}, {.p = "x/2", .s = 1}, {.p = "y", .s = 1}, {.p = "f", .s = 1}, {.p = "f 2", .s = 1}};
+    EXPECT_EQ(harness.send(header("5 items", 5, 3, batch, true), "12yFG").reply, "GO\nOK\n");
+
+    const auto& in = harness.inbox;
+    EXPECT_EQ(harness.reports.finish(6).items(),
+              (std::vector<fs::path>{in / "x 2", in / "y", in / "f 2", in / "f 2 2"}));
+    EXPECT_EQ(treeOf(in), (Tree{"report.pdf", "report 2.pdf", "report 3.pdf", "file.bashrc", "Album/", "Album/x",
+                                "Album/e", "Album/empty/", "Album/s/", "Album/s/y", "Album/z", "x/", "x 2/", "x 2/1",
+                                "x 2/2", "y", "f", "f 2", "f 2 2"}));
+    EXPECT_EQ(readText(in / "Album/s/y") + readText(in / "f") + readText(in / "f 2") + readText(in / "f 2 2"),
+              "yyoldFG");
+    EXPECT_EQ(harness.reports.read([&] { return harness.reports.progress.size(); }), 11u) << "none for empty files";
+}
+
+TEST(ReceiveTest, ProgressComesOncePerFilledPiece) {
+    ServerHarness harness;
+    harness.create().start();
+    const std::size_t size = 3 * kReceivePiece + 5;
+    EXPECT_EQ(harness.send(header("big", static_cast<std::int64_t>(size)), std::string(size, 'b')).reply, "GO\nOK\n");
+    ASSERT_TRUE(harness.reports.finish(1).ok());
+    const auto progress = harness.reports.read([&] { return harness.reports.progress; });
+    EXPECT_EQ(progress.size(), 4u) << "whatever sizes the network delivered in";
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()) && progress.front() > 0.0 && progress.back() == 1.0);
+}
+
+TEST(ReceiveTest, DanglingLinkOnTheWayIsRefusedWithErrBeforeAnyFileIsMade) {
+    ServerHarness harness;
+    harness.create().start();
+    fs::create_symlink(harness.temp / "nowhere", harness.inbox / "photo.jpg");
+    fs::create_symlink(harness.temp / "nowhere", harness.inbox / "x");
+    const std::vector<FileEntry> batch{{.p = "ok", .s = 1}, {.p = "x/1", .s = 1}};
+    EXPECT_EQ(harness.send(header("photo.jpg", 1), "p").reply, "GO\nERR\n");
+    EXPECT_EQ(harness.send(header("2 items", 2, 3, batch, true), "ab").reply, "GO\nERR\n");
+    EXPECT_EQ(harness.send(header("x", 1, 3, std::vector<FileEntry>{{.p = "1", .s = 1}}), "a").reply, "GO\nERR\n");
+    EXPECT_EQ(harness.reports.finish(1).error(), TransferError::io(l10n::L::t("err.createFile")));
+    EXPECT_EQ(harness.reports.finish(3).error(), TransferError::io(l10n::L::t("err.createFolder")));
+    EXPECT_EQ(treeOf(harness.inbox), (Tree{"photo.jpg@", "x@"}));
+    EXPECT_FALSE(fs::exists(harness.temp / "nowhere"));
+}
+
+// Cut after every possible byte: each run ends with at most one report and nothing on the disk.
+TEST(ReceiveTest, ConnectionCutAnywhereLeavesNothingBehind) {
+    ServerHarness harness;
+    harness.create().start();
+    const std::vector<FileEntry> files{
+        {.p = "a", .s = 3}, {.p = "empty", .s = 0}, {.p = "sub", .s = 0, .d = true}, {.p = "sub/b", .s = 4}};
+    auto whole = Wire::encodePrefix(header("Cut", 7, Wire::generationNoWait, files));
+    const std::size_t bodyStart = whole.size();
+    whole.insert(whole.end(), {'a', 'a', 'a', 'b', 'b', 'b', 'b'});
+    std::size_t reports = 0;
+    for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+        expectSilentClose(harness.exchange({whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)}));
+        if (cut >= bodyStart) {
+            EXPECT_TRUE(harness.reports.finish(++reports).error().is(TransferErrc::connectionClosed)) << cut;
+        }
+        EXPECT_EQ(treeOf(harness.inbox), Tree{}) << cut;
+    }
+    EXPECT_EQ(begun(harness), reports);
+    EXPECT_EQ(harness.exchange(whole).reply, "OK\n");
+    EXPECT_EQ(readText(harness.inbox / "Cut/sub/b"), "bbbb");
 }
 
 }  // namespace
