@@ -34,9 +34,9 @@ struct TransferJob {
         std::string message_;
     };
 
-    std::string id;    // UUID text; for an incoming transfer the server's transfer id
-    std::string name;  // file, folder or batch name, or a pairing job's waiting text
-    std::string peer;  // the other device's display name
+    std::string id{};    // UUID text; for an incoming transfer the server's transfer id
+    std::string name{};  // file, folder or batch name, or a pairing job's waiting text
+    std::string peer{};  // the other device's display name
     Direction direction = Direction::outgoing;
     double progress = 0.0;
     State state = State::running();

@@ -9,35 +9,29 @@ namespace qb::test {
 namespace {
 
 using model::InboxItem;
-using model::TransferJob;
 using State = model::TransferJob::State;
 
-TransferJob job(std::string id) {
-    TransferJob j;
-    j.id = std::move(id);
-    j.name = "a.txt";
-    j.peer = "Desk";
-    return j;
-}
-
 bool listed(const model::AppModel& m, const std::string& id) {
-    return std::any_of(m.jobs().begin(), m.jobs().end(), [&](const TransferJob& j) { return j.id == id; });
+    return std::any_of(m.jobs().begin(), m.jobs().end(), [&](const auto& job) { return job.id == id; });
 }
 
 TEST(JobsTest, FinishedJobsLeaveByTheirOwnTimers) {
     ModelHarness h;
     auto& m = h.make();
-    m.appendJob(job("done"));
-    m.appendJob(job("failed"));
-    m.appendJob(job("running"));
+    for (const char* id : {"done", "failed", "running"}) {
+        m.appendJob({.id = id, .name = "a.txt", .peer = "Desk"});
+    }
     m.setState("failed", State::failed("Write failed"));
     m.setState("done", State::done());
     EXPECT_EQ(m.jobs()[0].progress, 1.0);
     EXPECT_EQ(m.jobs()[1].state, State::failed("Write failed"));
-
-    // A late progress report still moves a finished job that is listed.
+    // A late progress report still moves a finished job while it is listed; unknown ids change nothing.
     m.setProgress("done", 0.5);
     EXPECT_EQ(m.jobs()[0].progress, 0.5);
+    QSignalSpy changes(&m, &model::AppModel::changed);
+    m.setState("nope", State::done());
+    m.setProgress("nope", 0.3);
+    EXPECT_EQ(changes.count(), 0);
 
     ASSERT_TRUE(waitUntil([&] { return !listed(m, "done"); }));
     EXPECT_TRUE(listed(m, "failed"));
@@ -45,86 +39,66 @@ TEST(JobsTest, FinishedJobsLeaveByTheirOwnTimers) {
     EXPECT_TRUE(listed(m, "running"));
 }
 
-TEST(JobsTest, ReportsForUnknownJobsChangeNothing) {
-    ModelHarness h;
-    auto& m = h.make();
-    m.appendJob(job("a"));
-    QSignalSpy changes(&m, &model::AppModel::changed);
-    m.setState("nope", State::done());
-    m.setProgress("nope", 0.3);
-    EXPECT_EQ(changes.count(), 0);
-    EXPECT_EQ(m.jobs()[0].state, State::running());
-}
-
-void touch(const std::filesystem::path& path, int minutesAgo) {
+void touch(const std::filesystem::path& path, std::chrono::minutes age) {
     writeFile(path, "x");
-    std::filesystem::last_write_time(path,
-                                     std::filesystem::file_time_type::clock::now() - std::chrono::minutes(minutesAgo));
+    std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - age);
 }
 
 TEST(InboxTest, RebuildListsTheFortyNewestVisibleItemsAndKeepsKnownSenders) {
     ModelHarness h;
     const auto folder = h.dir / "in";
     for (int i = 0; i < 41; ++i) {
-        touch(folder / ("f" + std::to_string(i)), i);
+        touch(folder / ("f" + std::to_string(i)), std::chrono::minutes(i + 1));
     }
-    touch(folder / ".hidden", 0);
+    touch(folder / ".hidden", std::chrono::minutes(0));
     std::filesystem::create_directories(folder / "sub");
-    std::filesystem::last_write_time(folder / "sub",
-                                     std::filesystem::file_time_type::clock::now() - std::chrono::hours(10));
 
-    std::vector<InboxItem> previous{{folder / "f1", "Studio", {}, 1, false}, {folder / "gone", "Old", {}, 1, false}};
+    const std::vector<InboxItem> previous{{.url = folder / "f1", .from = "Studio"},
+                                          {.url = folder / "gone", .from = "Old"}};
     const auto items = model::listInbox(folder, previous);
     ASSERT_EQ(items.size(), 40u);
-    EXPECT_EQ(items.front().url, folder / "f0");
-    EXPECT_EQ(items.back().url, folder / "f39");
-    EXPECT_EQ(items[1].from, "Studio");
-    EXPECT_EQ(items[0].from, "");
-    EXPECT_EQ(items[0].size, 1);
+    EXPECT_EQ(items[0].url, folder / "sub");
+    EXPECT_TRUE(items[0].isDir);
+    EXPECT_EQ(items[0].size, 0) << "a rebuilt folder has no size";
+    EXPECT_EQ(items[1].url, folder / "f0");
+    EXPECT_EQ(items[1].size, 1);
+    EXPECT_EQ(items[2].from, "Studio");
+    EXPECT_EQ(items[1].from, "");
+    EXPECT_EQ(items.back().url, folder / "f38");
     EXPECT_TRUE(model::listInbox(h.dir / "missing", previous).empty());
 }
 
-TEST(InboxTest, RebuildGivesFoldersNoSizeAndKeepsListingOrderForEqualDates) {
+TEST(InboxTest, EqualDatesKeepTheFolderListingOrder) {
     ModelHarness h;
     const auto folder = h.dir / "in";
-    const auto when = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
     for (const char* name : {"c", "a", "b", "d"}) {
-        writeFile(folder / name, "xyz");
-        std::filesystem::last_write_time(folder / name, when);
+        touch(folder / name, std::chrono::minutes(60));
     }
-    std::filesystem::create_directories(folder / "dir");
     const auto items = model::listInbox(folder, {});
-    ASSERT_EQ(items.size(), 5u);
-    EXPECT_TRUE(items[0].isDir);
-    EXPECT_EQ(items[0].size, 0);
     std::vector<std::filesystem::path> listingOrder;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (!entry.is_directory()) {
-            listingOrder.push_back(entry.path());
-        }
+        listingOrder.push_back(entry.path());
     }
-    for (std::size_t i = 0; i < listingOrder.size(); ++i) {
-        EXPECT_EQ(items[i + 1].url, listingOrder[i]);
+    ASSERT_EQ(items.size(), listingOrder.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        EXPECT_EQ(items[i].url, listingOrder[i]);
     }
 }
 
 TEST(InboxTest, ArrivalsGoFirstInTransferOrderReplacingTheSamePath) {
     std::vector<InboxItem> inbox;
     for (int i = 0; i < 40; ++i) {
-        inbox.push_back({"/r/old" + std::to_string(i), "", {}, 1, false});
+        inbox.push_back({.url = "/r/old" + std::to_string(i)});
     }
     inbox[5].url = "/r/b";
-    model::addArrivals(
-        inbox, {{"/r/a", "Desk", {}, 1, false}, {"/r/b", "Desk", {}, 2, false}, {"/r/c", "Desk", {}, 3, false}});
+    model::addArrivals(inbox, {{.url = "/r/a"}, {.url = "/r/b", .size = 2}, {.url = "/r/c"}});
     ASSERT_EQ(inbox.size(), 40u);
     EXPECT_EQ(inbox[0].url, "/r/a");
-    EXPECT_EQ(inbox[1].url, "/r/b");
     EXPECT_EQ(inbox[1].size, 2);
     EXPECT_EQ(inbox[2].url, "/r/c");
     EXPECT_EQ(inbox[3].url, "/r/old0");
-    // The older entry with the same path is gone, so the 37 kept older items run to old37.
+    // The older entry with the same path is gone, so the kept older items run to old37.
     EXPECT_EQ(inbox.back().url, "/r/old37");
-    EXPECT_EQ(std::count_if(inbox.begin(), inbox.end(), [](const InboxItem& i) { return i.url == "/r/b"; }), 1);
 }
 
 TEST(InboxTest, TrashMovesTheItemAwayAndDropsItEvenWhenTheMoveFails) {
@@ -140,7 +114,6 @@ TEST(InboxTest, TrashMovesTheItemAwayAndDropsItEvenWhenTheMoveFails) {
     EXPECT_TRUE(m.inbox().empty());
     EXPECT_FALSE(std::filesystem::exists(h.dir / "in" / "a.txt"));
     m.trash(item);
-    EXPECT_TRUE(m.inbox().empty());
 }
 
 TEST(InboxTest, FormatBytesUsesDecimalUnitsAndOneDecimalBelowTen) {

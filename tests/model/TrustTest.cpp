@@ -25,27 +25,25 @@ protected:
     ModelHarness h;
 };
 
-TEST_F(TrustTest, AddDeviceSkipsDuplicatesAndThisDevice) {
+Peer peer(std::string name, int proto, std::optional<std::string> key) {
+    return Peer{name, name, platform::HostPort("127.0.0.1", 1), proto, std::move(key)};
+}
+
+TEST_F(TrustTest, DevicesAreAddedOnceNeverThisOneAndOlderPeersByNameWithoutHandshake) {
     m().addDevice(K1, std::string("Laptop"));
     m().addDevice(K1, std::string("Other"));
     m().addDevice("Me", std::nullopt);
     m().addDevice(kOwnKey, std::nullopt);
-    m().addDevice("Phone", std::nullopt);
-    EXPECT_EQ(m().myDevices(), (std::vector<std::string>{K1, "Phone"}));
-    EXPECT_EQ(m().deviceNames(), (TextMap{{K1, "Laptop"}}));
+    m().pairDevice(peer("Old", 3, std::nullopt));
+    m().pairDevice(peer("Four", 4, K2));
+    m().pairDevice(peer("Me", 3, std::nullopt));
+    m().pairDevice(peer("Mirror", 5, kOwnKey));
+    m().pairDevice(peer("Old", 3, std::nullopt));
+    EXPECT_EQ(m().myDevices(), (std::vector<std::string>{K1, "Old", "Four"}));
+    EXPECT_EQ(m().deviceNames(), (TextMap{{K1, "Laptop"}, {"Old", "Old"}, {"Four", "Four"}}));
+    EXPECT_TRUE(m().jobs().empty()) << "no handshake for these";
     EXPECT_EQ(h.store().stringList("myDevices"), m().myDevices());
     EXPECT_EQ(h.store().stringMap("deviceNames"), m().deviceNames());
-}
-
-TEST_F(TrustTest, PairingWithoutHandshakeAddsKeylessAndOlderPeersByName) {
-    m().pairDevice(Peer{"Old", "Old", platform::HostPort{"127.0.0.1", 1}, 3, std::nullopt});
-    m().pairDevice(Peer{"Four", "Four", platform::HostPort{"127.0.0.1", 1}, 4, K1});
-    m().pairDevice(Peer{"Me", "Me", platform::HostPort{"127.0.0.1", 1}, 3, std::nullopt});
-    m().pairDevice(Peer{"Mirror", "Mirror", platform::HostPort{"127.0.0.1", 1}, 5, kOwnKey});
-    m().pairDevice(Peer{"Old", "Old", platform::HostPort{"127.0.0.1", 1}, 3, std::nullopt});
-    EXPECT_EQ(m().myDevices(), (std::vector<std::string>{"Old", "Four"}));
-    EXPECT_EQ(m().deviceNames(), (TextMap{{"Old", "Old"}, {"Four", "Four"}}));
-    EXPECT_TRUE(m().jobs().empty());
 }
 
 TEST_F(TrustTest, RemoveDeviceForgetsEveryKeyPointingAtItAndItsLabel) {
@@ -96,31 +94,24 @@ IncomingRequest request(std::string from, std::optional<std::string> key, bool p
     return r;
 }
 
-TEST_F(TrustTest, AcceptingRecordsTheSenderKeyAndPairingAddsTheDevice) {
+TEST_F(TrustTest, AcceptingRecordsTheSenderKeyPairingAddsTheDeviceAndRememberTrustsIt) {
     std::vector<bool> answers;
     m().setKnownKeys({{"Desk", K1}});
     m().respond(request("Desk", K2, false, answers), true, false);
-    m().respond(request("Tab", K1, true, answers), true, false);
+    m().respond(request("Tab", K1, true, answers), true, true);
+    m().respond(request("Tab", K1, false, answers), true, true);
     EXPECT_EQ(m().knownKeys(), (TextMap{{"Desk", K2}, {"Tab", K1}}));
     EXPECT_EQ(m().myDevices(), std::vector<std::string>{K1});
     EXPECT_EQ(m().deviceNames(), (TextMap{{K1, "Tab"}}));
-    EXPECT_TRUE(m().trusted().empty());
-    EXPECT_EQ(answers, (std::vector<bool>{true, true}));
-}
-
-TEST_F(TrustTest, RememberTrustsTheKeyButNothingIsRecordedWithoutKeyOrOnDecline) {
-    std::vector<bool> answers;
-    m().respond(request("Desk", K1, false, answers), true, true);
-    m().respond(request("Desk", K1, false, answers), true, true);
     EXPECT_EQ(m().trusted(), std::vector<std::string>{K1});
-    EXPECT_EQ(m().trustedNames(), (TextMap{{K1, "Desk"}}));
+    EXPECT_EQ(h.store().stringMap("trustedNames"), (TextMap{{K1, "Tab"}}));
 
+    // Nothing is recorded for a request without a key, nor for a refusal.
     m().respond(request("Plain", std::nullopt, false, answers), true, true);
     m().respond(request("Nope", K2, true, answers), false, true);
-    EXPECT_EQ(m().knownKeys(), (TextMap{{"Desk", K1}}));
-    EXPECT_EQ(m().trusted(), std::vector<std::string>{K1});
-    EXPECT_EQ(h.store().stringList("trusted"), m().trusted());
-    EXPECT_EQ(answers, (std::vector<bool>{true, true, true, false}));
+    EXPECT_EQ(m().knownKeys().size(), 2u);
+    EXPECT_EQ(m().trusted().size(), 1u);
+    EXPECT_EQ(answers, (std::vector<bool>{true, true, true, true, false}));
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QElapsedTimer>
 
 #include <asio/ip/address_v4.hpp>
 
@@ -67,17 +66,11 @@ TEST_F(StartupTest, HiddenStartShowsThePanelOnlyWhenARequestArrives) {
     EXPECT_TRUE(delegate.panel()->isVisible());
 }
 
-TEST_F(StartupTest, PlainStartShowsThePanelAndStartsListening) {
+TEST_F(StartupTest, PlainStartShowsThePanel) {
     app::AppDelegate delegate(false, config);
     delegate.launch();
     EXPECT_TRUE(delegate.panel()->isVisible());
-    EXPECT_GE(delegate.panel()->width(), 300);
-    QElapsedTimer clock;
-    clock.start();
-    while (delegate.model().port() == 0 && clock.elapsed() < 10'000) {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    EXPECT_NE(delegate.model().port(), 0);
+    EXPECT_EQ(delegate.panel()->size(), QSize(330, 460));
 }
 
 TEST(DesktopNotifierTest, OnlyACopyInstalledWithItsDesktopEntryMayNotify) {
