@@ -67,7 +67,8 @@ protected:
         environment.emplace("QUOBBLEFIN_EPHEMERAL_ID", "1");
         environment.emplace("QUOBBLEFIN_NAME", "Laptop");
         environment.emplace("QUOBBLEFIN_VERBOSE", std::nullopt);
-        return runChild(test::quobblefinPath(), {std::move(arguments), std::move(environment), temp.path(), 60s});
+        return runChild(test::quobblefinPath(),
+                        {std::move(arguments), std::move(environment), temp.path().string(), 60});
     }
 
     std::string port() const { return std::to_string(server->port()); }

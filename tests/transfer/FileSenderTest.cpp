@@ -90,7 +90,7 @@ protected:
     platform::NetRuntime runtime{2};         // last: stopped before anything its handlers use goes away
 };
 
-TEST_F(FileSenderTest, OneFileGoesOutAsHeaderThenItsBytes) {
+TEST_F(FileSenderTest, OneFileGoesOutAsHeaderThenItsBytesAndAnEmptyOneWithoutBody) {
     writeFile(temp / "a.txt", "hello");
     ScriptedReceiver receiver({});
     auto reports = send({temp / "a.txt"}, receiver.port());
@@ -103,6 +103,16 @@ TEST_F(FileSenderTest, OneFileGoesOutAsHeaderThenItsBytes) {
     EXPECT_EQ(seen->strayBytes, 0U);
     EXPECT_EQ(reports->progress, std::vector<double>{1.0});
     EXPECT_EQ(reports->completions.size(), 1U);
+
+    writeFile(temp / "empty", "");
+    ScriptedReceiver second({});
+    auto empty = send({temp / "empty"}, second.port());
+    ASSERT_TRUE(empty->wait());
+    EXPECT_TRUE(empty->completions.front().ok());
+    EXPECT_TRUE(empty->progress.empty());
+    ASSERT_TRUE(second.wait());
+    EXPECT_EQ(second.wait()->header->size, 0);
+    EXPECT_EQ(second.wait()->strayBytes, 0U);
 }
 
 TEST_F(FileSenderTest, FolderBodyFollowsItsEntriesAndGenerationTwoDoesNotWait) {
@@ -120,19 +130,6 @@ TEST_F(FileSenderTest, FolderBodyFollowsItsEntriesAndGenerationTwoDoesNotWait) {
     EXPECT_EQ(seen->header->size, 6);
     EXPECT_EQ(text(seen->body), "hyyxxx");
     EXPECT_EQ(reports->progress, (std::vector<double>{1.0 / 6, 3.0 / 6, 1.0}));
-}
-
-TEST_F(FileSenderTest, EmptyFileSendsNoBodyAndReportsNoProgress) {
-    writeFile(temp / "empty", "");
-    ScriptedReceiver receiver({});
-    auto reports = send({temp / "empty"}, receiver.port());
-    ASSERT_TRUE(reports->wait());
-    EXPECT_TRUE(reports->completions.front().ok());
-    EXPECT_TRUE(reports->progress.empty());
-    const auto seen = receiver.wait();
-    ASSERT_TRUE(seen && seen->header);
-    EXPECT_EQ(seen->header->size, 0);
-    EXPECT_EQ(seen->strayBytes, 0U);
 }
 
 TEST_F(FileSenderTest, RefusalsAndSilenceEndAsDeclined) {
@@ -153,8 +150,13 @@ TEST_F(FileSenderTest, RefusalsAndSilenceEndAsDeclined) {
     EXPECT_EQ(silent.wait()->strayBytes, 0U);
 }
 
-TEST_F(FileSenderTest, ReceiverRefusingTheBodyReadsAsWriteFailed) {
+TEST_F(FileSenderTest, AcknowledgementDecidesTheOutcome) {
     writeFile(temp / "a.txt", "hello");
+    ScriptedReceiver closing({.answerToBody = "", .end = ReceiverScript::End::close});
+    auto cut = send({temp / "a.txt"}, closing.port());
+    ASSERT_TRUE(cut->wait());
+    EXPECT_TRUE(cut->completions.front().error().is(TransferErrc::connectionClosed));
+
     ScriptedReceiver afterBody({.answerToBody = "ERR\n"});
     auto late = send({temp / "a.txt"}, afterBody.port());
     ASSERT_TRUE(late->wait());
@@ -170,14 +172,6 @@ TEST_F(FileSenderTest, ReceiverRefusingTheBodyReadsAsWriteFailed) {
     EXPECT_TRUE(early->progress.empty());
     ASSERT_TRUE(atOnce.wait());
     EXPECT_EQ(atOnce.wait()->strayBytes, 0U);
-}
-
-TEST_F(FileSenderTest, ConnectionClosedWithoutAcknowledgement) {
-    writeFile(temp / "a.txt", "hello");
-    ScriptedReceiver receiver({.answerToBody = "", .end = ReceiverScript::End::close});
-    auto reports = send({temp / "a.txt"}, receiver.port());
-    ASSERT_TRUE(reports->wait());
-    EXPECT_TRUE(reports->completions.front().error().is(TransferErrc::connectionClosed));
 }
 
 TEST_F(FileSenderTest, FileThatChangesWhileSendingFailsTheTransfer) {
