@@ -145,8 +145,11 @@ private:
         auto ask = [decide = server->decide, header, senderKey = std::move(senderKey), answer = std::move(answer)] {
             decide(header, senderKey, answer);
         };
-        const auto& mainQueue = server->options_.mainQueue;
-        mainQueue.post ? mainQueue.post(std::move(ask)) : ask();
+        if (const auto& post = server->options_.mainQueue.post) {
+            post(std::move(ask));
+        } else {
+            ask();
+        }
         co_await timer.async_wait(kAsTuple);
         state->wake = nullptr;
         state->settle(false);  // no answer in time declines; an answer already given stays
@@ -202,7 +205,8 @@ private:
                                              onProgress(id, fraction);
                                          }
                                      }};
-        const fs::path base = saveDir ? saveDir() : fs::temp_directory_path();
+        std::error_code noTemp;
+        const fs::path base = saveDir ? saveDir() : fs::temp_directory_path(noTemp);
         const auto outcome = co_await receiveBody(stream_, header, base, reports);
         const auto finish = [&] {
             if (onFinish) {
