@@ -71,8 +71,10 @@ TEST(InboxTest, RebuildListsTheFortyNewestVisibleItemsAndKeepsKnownSenders) {
 TEST(InboxTest, EqualDatesKeepTheFolderListingOrder) {
     ModelHarness h;
     const auto folder = h.dir / "in";
+    const auto when = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
     for (const char* name : {"c", "a", "b", "d"}) {
-        touch(folder / name, std::chrono::minutes(60));
+        writeFile(folder / name, "x");
+        std::filesystem::last_write_time(folder / name, when);
     }
     const auto items = model::listInbox(folder, {});
     std::vector<std::filesystem::path> listingOrder;

@@ -18,6 +18,8 @@ namespace qb::test {
 namespace {
 
 QApplication& widgetApp() {
+    // Widgets without a display, whoever runs the test.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
     static char name[] = "startup_tests";
     static char* argv[] = {name, nullptr};
