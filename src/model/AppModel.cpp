@@ -36,6 +36,8 @@ void AppModel::start() {
     if (settings_.receiveMode != ReceiveMode::off) {
         startServer();
     }
+    // The peer browser and the presence monitor report through setPeers() and setUnreachable(); the browser
+    // hides this device by registeredName() and ownKey().
     // The desktop's notification service asks for no permission, so there is nothing to request here; a
     // process that may not post notifications simply has no notify hook.
 }
