@@ -72,8 +72,8 @@ TEST_P(EndToEndTest, ItemsArriveByteIdenticalAndDeclinedOnesNotAtAll) {
         fs::create_directories(source / folder);
     }
     std::string bytes;
-    for (int i = 0; i < 2'500'000; ++i) {
-        bytes.push_back(static_cast<char>((i * 7919) >> 3));
+    for (unsigned i = 0; i < 2'500'000; ++i) {
+        bytes.push_back(static_cast<char>((i * 7919u) >> 3));
     }
     writeText(source / "one.bin", bytes);
     for (const char* empty : {"empty", "Folder/empty"}) {
