@@ -128,13 +128,12 @@ asio::awaitable<GoAhead> awaitGoAhead(Stream& stream, platform::Duration limit) 
         text.append(reinterpret_cast<const char*>(buffer.data()), read.size);
     }
     GoAhead answer;
-    if (deadline.expired() ||
-        (!std::string_view(text).starts_with("GO") && (!readError || readError == asio::error::eof)))
-        answer.refusal = TransferErrc::declined;
-    else if (!std::string_view(text).starts_with("GO"))
+    if (text.starts_with("GO"))
+        answer.rest = text.substr(text.starts_with("GO\n") ? 3 : 2);
+    else if (readError && readError != asio::error::eof && !deadline.expired())
         answer.refusal = TransferError::system(readError);
-    else
-        answer.rest = text.substr(std::min<std::size_t>(text.size(), text.starts_with("GO\n") ? 3 : 2));
+    else  // a refusal, a close, or no answer in time
+        answer.refusal = TransferErrc::declined;
     co_return answer;
 }
 
