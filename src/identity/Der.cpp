@@ -13,12 +13,16 @@ Bytes len(std::size_t length) {
     if (length < 0x80) {
         return {static_cast<std::uint8_t>(length)};
     }
-    Bytes digits;
+    std::size_t count = 0;
     for (std::size_t rest = length; rest != 0; rest >>= 8) {
-        digits.insert(digits.begin(), static_cast<std::uint8_t>(rest & 0xFF));
+        ++count;
     }
-    digits.insert(digits.begin(), static_cast<std::uint8_t>(0x80 | digits.size()));
-    return digits;
+    Bytes encoded(count + 1);
+    encoded[0] = static_cast<std::uint8_t>(0x80 | count);
+    for (std::size_t i = 0; i < count; ++i) {
+        encoded[count - i] = static_cast<std::uint8_t>((length >> (8 * i)) & 0xFF);
+    }
+    return encoded;
 }
 
 Bytes tlv(std::uint8_t tag, const std::vector<Bytes>& parts) {
@@ -26,8 +30,10 @@ Bytes tlv(std::uint8_t tag, const std::vector<Bytes>& parts) {
     for (const Bytes& part : parts) {
         contentLength += part.size();
     }
-    Bytes out{tag};
     const Bytes lengthBytes = len(contentLength);
+    Bytes out;
+    out.reserve(1 + lengthBytes.size() + contentLength);
+    out.push_back(tag);
     out.insert(out.end(), lengthBytes.begin(), lengthBytes.end());
     for (const Bytes& part : parts) {
         out.insert(out.end(), part.begin(), part.end());
@@ -67,7 +73,9 @@ Bytes bytesOf(std::string_view text) {
 }
 
 Bytes withLeadingZero(ByteView content) {
-    Bytes out{0x00};
+    Bytes out;
+    out.reserve(content.size() + 1);
+    out.push_back(0x00);
     out.insert(out.end(), content.begin(), content.end());
     return out;
 }
