@@ -31,9 +31,8 @@ test: test-deps configure
 	@cmake --build $(BUILD) -j $(JOBS)
 	@tests/support/run-tests.sh $(BUILD)
 
-bench: PRESET = release
-bench: build
-	@bench/run.sh $(BUILD)
+bench: deps
+	@bench/run.sh
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
