@@ -1,5 +1,7 @@
 #include "platform/KeyStore.h"
 
+#include "platform/UniqueFd.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -64,29 +66,6 @@ constexpr std::string_view kTempPrefix = ".tmp-";
 std::error_code lastError() {
     return {errno, std::system_category()};
 }
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    // Closing can report a failed write-back; the caller must see it.
-    std::error_code close() {
-        const int fd = std::exchange(fd_, -1);
-        return ::close(fd) == 0 ? std::error_code() : lastError();
-    }
-
-private:
-    int fd_;
-};
 
 bool hasForm(const std::string& name, std::string_view prefix, std::string_view suffix) {
     return name.size() > prefix.size() + suffix.size() && name.starts_with(prefix) && name.ends_with(suffix);

@@ -1,5 +1,8 @@
 #include "platform/SettingsStore.h"
 
+#include "platform/Crypto.h"
+#include "platform/UniqueFd.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -13,7 +16,6 @@
 #include <limits>
 #include <memory>
 
-#include <openssl/evp.h>
 #include <nlohmann/json.hpp>
 
 namespace qb::platform {
@@ -24,69 +26,6 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 constexpr const char* kDataTag = "$data";
-
-// A file descriptor closed on every path.
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
-
-// ---- Base64, strict: standard alphabet, "=" padding only at the end, length a multiple of 4.
-
-std::string encodeBase64(ByteView bytes) {
-    if (bytes.empty()) {
-        return {};
-    }
-    std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int written =
-        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes.data(), static_cast<int>(bytes.size()));
-    text.resize(static_cast<std::size_t>(written));
-    return text;
-}
-
-bool isBase64Digit(char character) {
-    return (character >= 'A' && character <= 'Z') || (character >= 'a' && character <= 'z') ||
-           (character >= '0' && character <= '9') || character == '+' || character == '/';
-}
-
-std::optional<Bytes> decodeBase64(std::string_view text) {
-    if (text.size() % 4 != 0 || text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
-        return std::nullopt;
-    }
-    std::size_t padding = 0;
-    while (padding < 2 && padding < text.size() && text[text.size() - 1 - padding] == '=') {
-        ++padding;
-    }
-    for (std::size_t index = 0; index < text.size() - padding; ++index) {
-        if (!isBase64Digit(text[index])) {
-            return std::nullopt;
-        }
-    }
-    if (text.empty()) {
-        return Bytes{};
-    }
-    Bytes bytes(text.size() / 4 * 3);
-    const int decoded = EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char*>(text.data()),
-                                        static_cast<int>(text.size()));
-    if (decoded < 0 || static_cast<std::size_t>(decoded) != bytes.size()) {
-        return std::nullopt;
-    }
-    // EVP_DecodeBlock counts the padding as zero bytes.
-    bytes.resize(bytes.size() - padding);
-    return bytes;
-}
 
 // ---- Reading
 
@@ -139,7 +78,7 @@ bool writeAll(int fd, std::string_view text) {
 }
 
 bool syncFolder(const fs::path& folder) {
-    const Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return fd && ::fsync(fd.get()) == 0;
 }
 
@@ -150,7 +89,7 @@ fs::path folderOf(const fs::path& file) {
 // Replaces `file` with `text` so that a reader or a crash sees either the old or the new file whole.
 bool replaceFile(const fs::path& file, std::string_view text) {
     std::string tempName = file.string() + ".XXXXXX";
-    const Fd fd(::mkostemp(tempName.data(), O_CLOEXEC));  // created 0600
+    const UniqueFd fd(::mkostemp(tempName.data(), O_CLOEXEC));  // created 0600
     if (!fd) {
         return false;
     }
@@ -178,7 +117,7 @@ public:
     bool locked() const { return locked_; }
 
 private:
-    Fd fd_;
+    UniqueFd fd_;
     bool locked_ = false;
 };
 
@@ -303,7 +242,7 @@ std::optional<Bytes> SettingsStore::data(std::string_view key) const {
     if (found == value->end() || !found->is_string()) {
         return std::nullopt;
     }
-    return decodeBase64(found->get_ref<const std::string&>());
+    return base64Decode(found->get_ref<const std::string&>());
 }
 
 bool SettingsStore::contains(std::string_view key) const {
@@ -331,7 +270,7 @@ bool SettingsStore::setStringMap(std::string_view key, const std::map<std::strin
 }
 
 bool SettingsStore::setData(std::string_view key, ByteView value) {
-    return setValue(file_, key, json{{kDataTag, encodeBase64(value)}});
+    return setValue(file_, key, json{{kDataTag, base64Encode(value)}});
 }
 
 bool SettingsStore::remove(std::string_view key) {

@@ -23,21 +23,6 @@ constexpr mode_t kFileMode = 0666;
 
 }  // namespace
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-        reset();
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
-void UniqueFd::reset() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-}
-
 LayoutMode layoutModeOf(const FileHeader& header) {
     if (!header.files) {
         return LayoutMode::singleFile;

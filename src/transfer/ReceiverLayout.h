@@ -14,28 +14,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/UniqueFd.h"
 #include "transfer/Wire.h"
 
 namespace qb::transfer {
 
-// Owns one file descriptor; closing errors are ignored because a later step fails instead.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { reset(); }
-
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    void reset();
-
-private:
-    int fd_ = -1;
-};
+using platform::UniqueFd;
 
 // How the header's items are laid out in the receive folder.
 enum class LayoutMode {
