@@ -2,11 +2,10 @@
 
 #include "platform/Acceptor.h"
 #include "platform/Bytes.h"
+#include "platform/TestCertificate.h"
 #include "platform/TlsContext.h"
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
-#include <openssl/x509.h>
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
 #include <asio/io_context.hpp>
@@ -18,42 +17,20 @@
 
 namespace qb::test {
 
-struct EvpKeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct X509Free {
-    void operator()(X509* certificate) const { X509_free(certificate); }
-};
-
 // A fresh P-256 key and a self-signed certificate for it, made with OpenSSL directly so these tests need
 // nothing of the identity code.
 struct TestIdentity {
-    std::unique_ptr<EVP_PKEY, EvpKeyFree> key;
+    platform::PrivateKey key;
     platform::Bytes certificateDer;
 
     static TestIdentity make() {
-        TestIdentity identity;
-        identity.key.reset(EVP_EC_gen("P-256"));
-        std::unique_ptr<X509, X509Free> certificate(X509_new());
-        X509_set_version(certificate.get(), 2);
-        ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), 1);
-        X509_gmtime_adj(X509_getm_notBefore(certificate.get()), 0);
-        X509_gmtime_adj(X509_getm_notAfter(certificate.get()), 3600);
-        X509_set_pubkey(certificate.get(), identity.key.get());
-        X509_NAME* name = X509_get_subject_name(certificate.get());
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("net test"), -1,
-                                   -1, 0);
-        X509_set_issuer_name(certificate.get(), name);
-        X509_sign(certificate.get(), identity.key.get(), EVP_sha256());
-        const int length = i2d_X509(certificate.get(), nullptr);
-        identity.certificateDer.resize(static_cast<std::size_t>(length));
-        auto* cursor = identity.certificateDer.data();
-        i2d_X509(certificate.get(), &cursor);
-        return identity;
+        platform::PrivateKey key = newKey();
+        platform::Bytes der = selfSignedCertificate(key, "net test");
+        return {std::move(key), std::move(der)};
     }
 
     platform::TlsContext serverContext() const {
-        auto [error, context] = platform::makeServerTlsContext(certificateDer, key.get());
+        auto [error, context] = platform::makeServerTlsContext(certificateDer, key.native());
         EXPECT_FALSE(error) << error.message();
         return context;
     }

@@ -177,7 +177,7 @@ TEST(StreamTest, OurClientRefusesATls12OnlyListener) {
     auto tls12 = std::make_shared<asio::ssl::context>(asio::ssl::context::tls_server);
     SSL_CTX_use_certificate_ASN1(tls12->native_handle(), static_cast<int>(listener.certificateDer.size()),
                                  listener.certificateDer.data());
-    SSL_CTX_use_PrivateKey(tls12->native_handle(), listener.key.get());
+    SSL_CTX_use_PrivateKey(tls12->native_handle(), listener.key.native());
     SSL_CTX_set_max_proto_version(tls12->native_handle(), TLS1_2_VERSION);
 
     bool pinAsked = false;
