@@ -2,11 +2,11 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QScreen>
 #include <QVBoxLayout>
 
 #include "model/AppModel.h"
+#include "ui/PanelView.h"
 
 namespace qb::ui {
 
@@ -28,10 +28,9 @@ PanelWindow::PanelWindow(model::AppModel& model, QWidget* parent)
     resize(kStyle.initialSize);
     setMinimumSize(kStyle.minimumSize);
     auto* layout = new QVBoxLayout(this);
-    title_ = new QLabel(this);
-    layout->addWidget(title_, 0, Qt::AlignTop);
-    connect(&model_, &model::AppModel::changed, this, &PanelWindow::refresh);
-    refresh();
+    layout->setContentsMargins(0, 0, 0, 0);
+    view_ = new PanelView(model_, this);
+    layout->addWidget(view_);
 }
 
 void PanelWindow::showInFront() {
@@ -63,10 +62,6 @@ void PanelWindow::placeInScreenCorner() {
     }
     const QRect area = screen->availableGeometry();
     move(area.right() + 1 - width() - kStyle.screenMargin, area.bottom() + 1 - height() - kStyle.screenMargin);
-}
-
-void PanelWindow::refresh() {
-    title_->setText(QString::fromStdString(model_.deviceName()));
 }
 
 }  // namespace qb::ui

@@ -3,13 +3,14 @@
 #include <QWidget>
 
 class QCloseEvent;
-class QLabel;
 
 namespace qb::model {
 class AppModel;
 }
 
 namespace qb::ui {
+
+class PanelView;
 
 // The one floating panel: a tool window above normal windows that never takes a taskbar entry. Closing it
 // only hides it; every show brings back the same window with its state intact.
@@ -29,10 +30,9 @@ protected:
 
 private:
     void placeInScreenCorner();
-    void refresh();
 
     model::AppModel& model_;
-    QLabel* title_ = nullptr;
+    PanelView* view_ = nullptr;
     bool placed_ = false;
 };
 

@@ -1,0 +1,193 @@
+#include "ui/PanelView.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include "model/AppModel.h"
+#include "model/Inbox.h"
+#include "ui/FileManager.h"
+#include "ui/InboxRow.h"
+#include "ui/JobRow.h"
+#include "ui/PanelHeader.h"
+#include "ui/RequestCard.h"
+
+namespace qb::ui {
+
+namespace {
+
+struct PanelViewStyle {
+    int padding = 14;
+    int sectionSpacing = 14;
+    int jobSpacing = 6;
+    int inboxSpacing = 8;
+    int placeholderPadding = 12;
+    CardLook placeholder{Tint::secondary, 0.08, 0.0, 1.0, 10.0};
+    std::chrono::seconds ageTick{30};
+};
+const PanelViewStyle kStyle;
+
+QVBoxLayout* column(QWidget* owner, int spacing) {
+    auto* layout = new QVBoxLayout(owner);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(spacing);
+    return layout;
+}
+
+QLabel* sectionTitle(std::string_view key, QWidget* parent) {
+    auto* title = new QLabel(text(key), parent);
+    styleText(*title, TextStyle::subheadline, Tint::primary, QFont::DemiBold);
+    return title;
+}
+
+// Keeps one row per entry, in the entries' order. When the entries are the same ones as before, each row
+// is only updated; otherwise the rows are made anew.
+template <class Row, class Entry, class SameEntry, class MakeRow, class UpdateRow>
+void syncRows(QVBoxLayout& layout, std::vector<Row*>& rows, const std::vector<Entry>& entries, SameEntry same,
+              MakeRow make, UpdateRow update) {
+    const bool unchanged = rows.size() == entries.size() && std::equal(rows.begin(), rows.end(), entries.begin(), same);
+    if (!unchanged) {
+        for (Row* row : rows) {
+            row->hide();
+            row->deleteLater();
+        }
+        rows.clear();
+        for (const Entry& entry : entries) {
+            rows.push_back(make(entry));
+            layout.addWidget(rows.back());
+            // Shown now rather than by the layout's queued show, so the row is there within this turn.
+            rows.back()->show();
+        }
+    }
+    for (std::size_t index = 0; index < rows.size(); ++index) {
+        update(*rows[index], entries[index]);
+    }
+}
+
+}  // namespace
+
+PanelView::PanelView(model::AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+    auto* layout = column(this, 0);
+    header_ = new PanelHeader(this);
+    layout->addWidget(header_);
+    auto* divider = new QFrame(this);
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Sunken);
+    layout->addWidget(divider);
+
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* content = new QWidget(scroll);
+    auto* sections = column(content, kStyle.sectionSpacing);
+    sections->setContentsMargins(kStyle.padding, kStyle.padding, kStyle.padding, kStyle.padding);
+    auto* requests = new QWidget(content);
+    requestList_ = column(requests, kStyle.sectionSpacing);
+    sections->addWidget(requests);
+    sections->addWidget(makeJobsSection(content));
+    sections->addWidget(makeInboxSection(content));
+    sections->addStretch(1);
+    scroll->setWidget(content);
+    layout->addWidget(scroll, 1);
+
+    refreshSoon_.setSingleShot(true);
+    refreshSoon_.setInterval(0);
+    connect(&refreshSoon_, &QTimer::timeout, this, &PanelView::refresh);
+    connect(&model_, &model::AppModel::changed, this, [this] { refreshSoon_.start(); });
+    ageTicker_.setInterval(kStyle.ageTick);
+    connect(&ageTicker_, &QTimer::timeout, this, &PanelView::refreshInbox);
+    ageTicker_.start();
+    refresh();
+}
+
+QWidget* PanelView::makeJobsSection(QWidget* parent) {
+    jobsSection_ = new QWidget(parent);
+    jobsSection_->setObjectName(QStringLiteral("jobsSection"));
+    auto* layout = column(jobsSection_, kStyle.jobSpacing);
+    layout->addWidget(sectionTitle("jobs.title", jobsSection_));
+    auto* rows = new QWidget(jobsSection_);
+    jobList_ = column(rows, kStyle.jobSpacing);
+    layout->addWidget(rows);
+    return jobsSection_;
+}
+
+QWidget* PanelView::makeInboxSection(QWidget* parent) {
+    auto* section = new QWidget(parent);
+    auto* layout = column(section, kStyle.inboxSpacing);
+    auto* titleRow = new QHBoxLayout;
+    titleRow->addWidget(sectionTitle("inbox.title", section));
+    titleRow->addStretch(1);
+    auto* openFolder = new QPushButton(text("inbox.openFolder"), section);
+    openFolder->setFlat(true);
+    openFolder->setCursor(Qt::PointingHandCursor);
+    styleText(*openFolder, TextStyle::caption, Tint::accent);
+    connect(openFolder, &QPushButton::clicked, this, [this] { openWithDefaultApp(model_.saveDir()); });
+    titleRow->addWidget(openFolder);
+    layout->addLayout(titleRow);
+
+    inboxEmpty_ = new CardFrame(kStyle.placeholder, section);
+    auto* emptyLayout = column(inboxEmpty_, 0);
+    emptyLayout->setContentsMargins(kStyle.placeholderPadding, kStyle.placeholderPadding, kStyle.placeholderPadding,
+                                    kStyle.placeholderPadding);
+    auto* emptyText = new QLabel(text("inbox.empty"), inboxEmpty_);
+    emptyText->setObjectName(QStringLiteral("inboxEmpty"));
+    emptyText->setWordWrap(true);
+    styleText(*emptyText, TextStyle::caption, Tint::secondary);
+    emptyLayout->addWidget(emptyText);
+    layout->addWidget(inboxEmpty_);
+
+    auto* rows = new QWidget(section);
+    inboxList_ = column(rows, kStyle.inboxSpacing);
+    layout->addWidget(rows);
+    inboxMore_ = new QLabel(text("inbox.more", std::to_string(model::kInboxLimit)), section);
+    inboxMore_->setObjectName(QStringLiteral("inboxMore"));
+    inboxMore_->setWordWrap(true);
+    styleText(*inboxMore_, TextStyle::caption2, Tint::secondary);
+    layout->addWidget(inboxMore_);
+    return section;
+}
+
+void PanelView::refresh() {
+    header_->refresh(model_);
+    refreshRequests();
+    refreshJobs();
+    refreshInbox();
+}
+
+void PanelView::refreshRequests() {
+    syncRows(
+        *requestList_, requestCards_, model_.requests(),
+        [](const RequestCard* card, const model::IncomingRequest& request) { return card->requestId() == request.id; },
+        [this](const model::IncomingRequest& request) { return new RequestCard(request, model_, this); },
+        [](RequestCard&, const model::IncomingRequest&) {});
+}
+
+void PanelView::refreshJobs() {
+    jobsSection_->setVisible(!model_.jobs().empty());
+    // Job rows show no per-row state, so any same-length list can be updated in place.
+    syncRows(
+        *jobList_, jobRows_, model_.jobs(), [](const JobRow*, const model::TransferJob&) { return true; },
+        [this](const model::TransferJob&) { return new JobRow(this); },
+        [](JobRow& row, const model::TransferJob& job) { row.setJob(job); });
+}
+
+void PanelView::refreshInbox() {
+    const auto& inbox = model_.inbox();
+    const auto now = std::chrono::system_clock::now();
+    inboxEmpty_->setVisible(inbox.empty());
+    inboxMore_->setVisible(inbox.size() >= model::kInboxLimit);
+    syncRows(
+        *inboxList_, inboxRows_, inbox,
+        [](const InboxRow* row, const model::InboxItem& item) { return row->item().url == item.url; },
+        [this](const model::InboxItem&) { return new InboxRow(model_, this); },
+        [now](InboxRow& row, const model::InboxItem& item) { row.setItem(item, now); });
+}
+
+}  // namespace qb::ui

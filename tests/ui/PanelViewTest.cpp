@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <asio/ip/address_v4.hpp>
+
+#include "l10n/L.h"
+#include "model/AppModel.h"
+#include "support/TestEnv.h"
+#include "ui/InboxRow.h"
+#include "ui/JobRow.h"
+#include "ui/PanelView.h"
+#include "ui/RelativeAge.h"
+#include "ui/RequestCard.h"
+
+namespace qb::test {
+namespace {
+
+using namespace std::chrono_literals;
+using model::TransferJob;
+
+QApplication& widgetApp() {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "panel_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+// Lets the coalesced refresh run and the replaced rows go.
+void settle() {
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+QStringList labelTexts(const QWidget& widget) {
+    QStringList texts;
+    for (const QLabel* label : widget.findChildren<QLabel*>()) {
+        texts << label->text();
+    }
+    return texts;
+}
+
+template <class Row>
+std::vector<Row*> visibleRows(const QWidget& panel) {
+    std::vector<Row*> rows;
+    for (Row* row : panel.findChildren<Row*>()) {
+        if (row->isVisibleTo(&panel)) {
+            rows.push_back(row);
+        }
+    }
+    // findChildren gives creation order; the panel's order is the vertical one.
+    std::sort(rows.begin(), rows.end(),
+              [&](Row* a, Row* b) { return a->mapTo(&panel, QPoint()).y() < b->mapTo(&panel, QPoint()).y(); });
+    return rows;
+}
+
+class PanelViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        widgetApp();
+        l10n::L::setLang("en");
+        config.settingsFile = dir / "settings.json";
+        config.sources.downloadsFolder = dir / "Downloads";
+        config.timings.failedLinger = 50ms;
+        config.ownKey = [] { return std::string(64, 'f'); };
+        config.server.options.identity = nullptr;
+        config.server.options.bindAddress = asio::ip::address_v4::loopback();
+        config.desktop.playSound = [](std::string_view) {};
+        model.emplace(config);
+        std::filesystem::create_directories(model->saveDir());
+        panel.emplace(*model);
+        panel->resize(330, 600);
+        panel->show();
+        settle();
+    }
+
+    transfer::FileHeader header(const std::string& from, bool pair) const {
+        transfer::FileHeader head;
+        head.v = 5;
+        head.name = "report.pdf";
+        head.size = 1500;
+        head.from = from;
+        head.pair = pair;
+        return head;
+    }
+
+    void writeReceived(const std::string& name, std::chrono::system_clock::duration age) {
+        const auto path = model->saveDir() / name;
+        std::ofstream(path) << "hello";
+        const auto date = std::chrono::file_clock::now() - age;
+        std::filesystem::last_write_time(path, date);
+    }
+
+    TempDir dir;
+    ScopedEnv autoAccept{"QUOBBLEFIN_AUTOACCEPT", std::nullopt};
+    model::ModelConfig config;
+    std::optional<model::AppModel> model;
+    std::optional<ui::PanelView> panel;
+};
+
+TEST_F(PanelViewTest, RequestCardsShowTheRequestAndAnswerThroughTheModel) {
+    std::vector<std::string> answers;
+    const std::string key = "0123456789abcdef" + std::string(48, '0');
+    model->decideIncoming(header("Desk", false), std::nullopt,
+                          [&](bool accept) { answers.push_back(accept ? "Desk yes" : "Desk no"); });
+    model->decideIncoming(header("Sofa", true), key,
+                          [&](bool accept) { answers.push_back(accept ? "Sofa yes" : "Sofa no"); });
+    settle();
+
+    auto cards = visibleRows<ui::RequestCard>(*panel);
+    ASSERT_EQ(cards.size(), 2U);
+    const QStringList transfer = labelTexts(*cards[0]);
+    EXPECT_TRUE(transfer.contains(QStringLiteral("Desk wants to send you"))) << transfer.join(u'|').toStdString();
+    EXPECT_TRUE(transfer.contains(QStringLiteral("report.pdf")));
+    EXPECT_TRUE(transfer.contains(QStringLiteral("1 file(s) · 1.5 KB")));
+    EXPECT_TRUE(transfer.contains(QStringLiteral("Unencrypted — the other device runs an older version")));
+    const QStringList pairing = labelTexts(*cards[1]);
+    EXPECT_TRUE(pairing.contains(QStringLiteral("Sofa wants to add you as a device")));
+    EXPECT_TRUE(pairing.contains(QStringLiteral("Key 01234567")));
+
+    cards[1]->findChild<QPushButton*>(QStringLiteral("decline"))->click();
+    EXPECT_EQ(answers, (std::vector<std::string>{"Sofa no"}));
+    ASSERT_EQ(model->requests().size(), 1U);
+    settle();
+    // The declined card is gone at once; the other stays, still answerable.
+    cards = visibleRows<ui::RequestCard>(*panel);
+    ASSERT_EQ(cards.size(), 1U);
+    cards[0]->findChild<QPushButton*>(QStringLiteral("accept"))->click();
+    EXPECT_EQ(answers, (std::vector<std::string>{"Sofa no", "Desk yes"}));
+    EXPECT_TRUE(model->requests().empty());
+    settle();
+    EXPECT_TRUE(visibleRows<ui::RequestCard>(*panel).empty());
+}
+
+TEST_F(PanelViewTest, JobRowsFollowProgressAndFailureUntilTheJobLeaves) {
+    EXPECT_TRUE(visibleRows<ui::JobRow>(*panel).empty());
+    model->appendJob(TransferJob{.id = "j1", .name = "photos", .peer = "Desk", .progress = 0.427});
+    model->appendJob(TransferJob{.id = "j2", .name = "pairing", .peer = "Sofa", .pair = true});
+    settle();
+    auto rows = visibleRows<ui::JobRow>(*panel);
+    ASSERT_EQ(rows.size(), 2U);
+    EXPECT_TRUE(panel->findChild<QWidget*>(QStringLiteral("jobsSection"))->isVisibleTo(&*panel));
+    EXPECT_TRUE(labelTexts(*rows[0]).contains(QStringLiteral("42% · → Desk")));
+    EXPECT_TRUE(rows[0]->findChild<QProgressBar*>()->isVisibleTo(rows[0]));
+    EXPECT_TRUE(labelTexts(*rows[1]).contains(QStringLiteral("Waiting for Sofa to accept…")));
+
+    model->setState("j1", TransferJob::State::failed("Connection refused"));
+    model->setState("j2", TransferJob::State::failed("Connection refused"));
+    settle();
+    rows = visibleRows<ui::JobRow>(*panel);
+    ASSERT_EQ(rows.size(), 2U);
+    EXPECT_TRUE(labelTexts(*rows[0]).contains(QStringLiteral("Failed: Connection refused")));
+    EXPECT_FALSE(rows[0]->findChild<QProgressBar*>()->isVisibleTo(rows[0]));
+
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!model->jobs().empty() && std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    settle();
+    EXPECT_TRUE(visibleRows<ui::JobRow>(*panel).empty());
+    // The whole section goes with the last job.
+    EXPECT_FALSE(panel->findChild<QWidget*>(QStringLiteral("jobsSection"))->isVisibleTo(&*panel));
+}
+
+TEST(JobStatusTextTest, FinishedJobsNameThePeerByDirectionAndKind) {
+    l10n::L::setLang("en");
+    EXPECT_EQ(ui::jobStatusText({.peer = "Desk", .state = TransferJob::State::done()}), QStringLiteral("Sent → Desk"));
+    EXPECT_EQ(ui::jobStatusText(
+                  {.peer = "Desk", .direction = TransferJob::Direction::incoming, .state = TransferJob::State::done()}),
+              QStringLiteral("Received ← Desk"));
+    EXPECT_EQ(ui::jobStatusText({.peer = "Desk", .state = TransferJob::State::done(), .pair = true}),
+              QStringLiteral("Added Desk"));
+    EXPECT_EQ(ui::jobStatusText({.peer = "Desk", .direction = TransferJob::Direction::incoming, .progress = 0.999}),
+              QStringLiteral("99% · ← Desk"));
+}
+
+TEST_F(PanelViewTest, InboxListsNewestFirstAndSaysWhenEmpty) {
+    const auto* empty = panel->findChild<QLabel*>(QStringLiteral("inboxEmpty"));
+    ASSERT_NE(empty, nullptr);
+    EXPECT_TRUE(empty->isVisibleTo(&*panel));
+    EXPECT_EQ(empty->text().toStdString(), l10n::L::t("inbox.empty"));
+
+    writeReceived("old.txt", 3h);
+    writeReceived("new.txt", 5s);
+    model->refreshInbox();
+    settle();
+    EXPECT_FALSE(empty->isVisibleTo(&*panel));
+    const auto rows = visibleRows<ui::InboxRow>(*panel);
+    ASSERT_EQ(rows.size(), 2U);
+    EXPECT_EQ(rows[0]->item().url.filename(), "new.txt");
+    EXPECT_TRUE(labelTexts(*rows[0]).contains(QStringLiteral("5 B · just now")));
+    EXPECT_EQ(rows[1]->item().url.filename(), "old.txt");
+    EXPECT_TRUE(labelTexts(*rows[1]).contains(QStringLiteral("5 B · 3 hr. ago")));
+    EXPECT_FALSE(panel->findChild<QLabel*>(QStringLiteral("inboxMore"))->isVisibleTo(&*panel));
+
+    model->trash(rows[0]->item());
+    settle();
+    ASSERT_EQ(visibleRows<ui::InboxRow>(*panel).size(), 1U);
+}
+
+TEST(InboxSubtitleTest, FolderSenderAndLocalisedAge) {
+    const auto now = std::chrono::system_clock::now();
+    l10n::L::setLang("en");
+    const model::InboxItem folder{.url = "/r/Photos", .from = "Desk", .date = now - 30s, .isDir = true};
+    EXPECT_EQ(ui::inboxSubtitle(folder, now, "en"), QStringLiteral("Folder · from Desk · just now"));
+    EXPECT_EQ(ui::ageLocaleName("zh-Hans"), "zh_Hans");
+    EXPECT_EQ(ui::ageLocaleName("pt-BR"), "pt_BR");
+    EXPECT_EQ(ui::ageLocaleName("en"), "en_US");
+    // Another language changes the unit words, not only the number's surroundings.
+    EXPECT_NE(ui::relativeAge(now - 2h * 24, now, "de"), ui::relativeAge(now - 2h * 24, now, "en"));
+    EXPECT_EQ(ui::relativeAge(now - 10min, now, "en"), QStringLiteral("10 min. ago"));
+}
+
+}  // namespace
+}  // namespace qb::test
