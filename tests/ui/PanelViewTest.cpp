@@ -80,6 +80,8 @@ protected:
         config.desktop.playSound = [](std::string_view) {};
         model.emplace(config);
         std::filesystem::create_directories(model->saveDir());
+        // The trash lives in the data folder; it must exist, or trashing falls back to the working folder.
+        std::filesystem::create_directories(dir / "data");
         panel.emplace(*model);
         panel->resize(330, 600);
         panel->show();
@@ -105,6 +107,7 @@ protected:
 
     TempDir dir;
     ScopedEnv autoAccept{"QUOBBLEFIN_AUTOACCEPT", std::nullopt};
+    ScopedEnv dataHome{"XDG_DATA_HOME", (dir / "data").string()};
     model::ModelConfig config;
     std::optional<model::AppModel> model;
     std::optional<ui::PanelView> panel;
@@ -208,6 +211,7 @@ TEST_F(PanelViewTest, InboxListsNewestFirstAndSaysWhenEmpty) {
     model->trash(rows[0]->item());
     settle();
     ASSERT_EQ(visibleRows<ui::InboxRow>(*panel).size(), 1U);
+    EXPECT_TRUE(std::filesystem::exists(dir / "data" / "Trash" / "files" / "new.txt"));
 }
 
 TEST(InboxSubtitleTest, FolderSenderAndLocalisedAge) {
