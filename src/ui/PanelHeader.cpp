@@ -4,6 +4,8 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
+#include <QPainter>
+#include <QPixmap>
 #include <QVBoxLayout>
 
 #include "model/AppModel.h"
@@ -21,10 +23,31 @@ struct HeaderStyle {
 };
 constexpr HeaderStyle kStyle;
 
-// The icon installed with the desktop entry, else the window icon the application set.
-QIcon applicationIcon() {
-    QIcon themed = QIcon::fromTheme(QGuiApplication::desktopFileName());
-    return themed.isNull() ? QGuiApplication::windowIcon() : themed;
+// A plain drawn mark for a build that runs without its installed icon, so the header never shows a hole.
+QPixmap drawnMark(const QPalette& palette) {
+    QPixmap mark(kStyle.iconSize, kStyle.iconSize);
+    mark.fill(Qt::transparent);
+    QPainter painter(&mark);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(palette.color(QPalette::Highlight));
+    painter.drawRoundedRect(QRectF(1, 1, kStyle.iconSize - 2, kStyle.iconSize - 2), 8, 8);
+    QFont glyph = painter.font();
+    glyph.setPixelSize(kStyle.iconSize / 2);
+    glyph.setBold(true);
+    painter.setFont(glyph);
+    painter.setPen(palette.color(QPalette::HighlightedText));
+    painter.drawText(mark.rect(), Qt::AlignCenter, QStringLiteral("⇄"));
+    return mark;
+}
+
+// The icon installed with the desktop entry, else the window icon the application set, else a drawn mark.
+QPixmap applicationIcon(const QPalette& palette) {
+    QIcon icon = QIcon::fromTheme(QGuiApplication::desktopFileName());
+    if (icon.isNull()) {
+        icon = QGuiApplication::windowIcon();
+    }
+    return icon.isNull() ? drawnMark(palette) : icon.pixmap(kStyle.iconSize, kStyle.iconSize);
 }
 
 }  // namespace
@@ -35,7 +58,7 @@ PanelHeader::PanelHeader(QWidget* parent) : QWidget(parent) {
     row->setSpacing(kStyle.spacing);
     auto* icon = new QLabel(this);
     icon->setFixedSize(kStyle.iconSize, kStyle.iconSize);
-    icon->setPixmap(applicationIcon().pixmap(kStyle.iconSize, kStyle.iconSize));
+    icon->setPixmap(applicationIcon(palette()));
     row->addWidget(icon);
 
     auto* column = new QVBoxLayout;

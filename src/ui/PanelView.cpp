@@ -88,9 +88,9 @@ PanelView::PanelView(model::AppModel& model, QWidget* parent) : QWidget(parent),
     auto* content = new QWidget(scroll);
     auto* sections = column(content, kStyle.sectionSpacing);
     sections->setContentsMargins(kStyle.padding, kStyle.padding, kStyle.padding, kStyle.padding);
-    auto* requests = new QWidget(content);
-    requestList_ = column(requests, kStyle.sectionSpacing);
-    sections->addWidget(requests);
+    requests_ = new QWidget(content);
+    requestList_ = column(requests_, kStyle.sectionSpacing);
+    sections->addWidget(requests_);
     sections->addWidget(makeJobsSection(content));
     sections->addWidget(makeInboxSection(content));
     sections->addStretch(1);
@@ -162,6 +162,8 @@ void PanelView::refresh() {
 }
 
 void PanelView::refreshRequests() {
+    // An empty list would still take a gap in the column.
+    requests_->setVisible(!model_.requests().empty());
     syncRows(
         *requestList_, requestCards_, model_.requests(),
         [](const RequestCard* card, const model::IncomingRequest& request) { return card->requestId() == request.id; },

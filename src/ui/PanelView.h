@@ -45,6 +45,7 @@ private:
     // Ages in the inbox move on even when the model does not change.
     QTimer ageTicker_;
     PanelHeader* header_ = nullptr;
+    QWidget* requests_ = nullptr;
     QVBoxLayout* requestList_ = nullptr;
     std::vector<RequestCard*> requestCards_;
     QWidget* jobsSection_ = nullptr;
