@@ -14,6 +14,7 @@
 
 #include <asio/ip/address_v4.hpp>
 
+#include "WidgetApp.h"
 #include "l10n/L.h"
 #include "model/AppModel.h"
 #include "support/TestEnv.h"
@@ -28,15 +29,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using model::TransferJob;
-
-QApplication& widgetApp() {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "panel_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
 
 // Lets the coalesced refresh run and the replaced rows go.
 void settle() {
@@ -113,6 +105,21 @@ protected:
     std::optional<ui::PanelView> panel;
 };
 
+QString deviceLine(const QWidget& panel) {
+    return panel.findChild<QLabel*>(QStringLiteral("deviceLine"))->text();
+}
+
+TEST_F(PanelViewTest, HeaderNamesThisDeviceOnceTheListenerIsAdvertised) {
+    EXPECT_EQ(deviceLine(*panel), QStringLiteral("Starting…"));
+    model->start();
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (model->registeredName().empty() && std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    settle();
+    EXPECT_EQ(deviceLine(*panel), QStringLiteral("This device: ") + QString::fromStdString(model->deviceName()));
+}
+
 TEST_F(PanelViewTest, RequestCardsShowTheRequestAndAnswerThroughTheModel) {
     std::vector<std::string> answers;
     const std::string key = "0123456789abcdef" + std::string(48, '0');
@@ -177,6 +184,24 @@ TEST_F(PanelViewTest, JobRowsFollowProgressAndFailureUntilTheJobLeaves) {
     EXPECT_FALSE(panel->findChild<QWidget*>(QStringLiteral("jobsSection"))->isVisibleTo(&*panel));
 }
 
+TEST_F(PanelViewTest, ABurstOfChangesRefreshesOnceAndKeepsTheRows) {
+    writeReceived("a.txt", 1h);
+    model->refreshInbox();
+    model->appendJob(TransferJob{.id = "j1", .name = "photos", .peer = "Desk"});
+    // Nothing is redrawn inside the burst; the next turn of the event loop shows its end state.
+    EXPECT_TRUE(visibleRows<ui::JobRow>(*panel).empty());
+    settle();
+    const auto jobRow = visibleRows<ui::JobRow>(*panel).at(0);
+    const auto inboxRow = visibleRows<ui::InboxRow>(*panel).at(0);
+    for (int step = 1; step <= 50; ++step) {
+        model->setProgress("j1", step / 100.0);
+    }
+    settle();
+    EXPECT_EQ(visibleRows<ui::JobRow>(*panel).at(0), jobRow);
+    EXPECT_EQ(visibleRows<ui::InboxRow>(*panel).at(0), inboxRow);
+    EXPECT_TRUE(labelTexts(*jobRow).contains(QStringLiteral("50% · → Desk")));
+}
+
 TEST(JobStatusTextTest, FinishedJobsNameThePeerByDirectionAndKind) {
     l10n::L::setLang("en");
     EXPECT_EQ(ui::jobStatusText({.peer = "Desk", .state = TransferJob::State::done()}), QStringLiteral("Sent → Desk"));
@@ -214,6 +239,18 @@ TEST_F(PanelViewTest, InboxListsNewestFirstAndSaysWhenEmpty) {
     EXPECT_TRUE(std::filesystem::exists(dir / "data" / "Trash" / "files" / "new.txt"));
 }
 
+TEST_F(PanelViewTest, AFullInboxSaysWhereTheRestIs) {
+    for (int index = 0; index <= 40; ++index) {
+        writeReceived("file" + std::to_string(index), std::chrono::minutes(index));
+    }
+    model->refreshInbox();
+    settle();
+    EXPECT_EQ(visibleRows<ui::InboxRow>(*panel).size(), 40U);
+    const auto* more = panel->findChild<QLabel*>(QStringLiteral("inboxMore"));
+    EXPECT_TRUE(more->isVisibleTo(&*panel));
+    EXPECT_EQ(more->text(), QStringLiteral("Showing the latest 40 · open the folder for everything"));
+}
+
 TEST(InboxSubtitleTest, FolderSenderAndLocalisedAge) {
     const auto now = std::chrono::system_clock::now();
     l10n::L::setLang("en");
@@ -225,6 +262,8 @@ TEST(InboxSubtitleTest, FolderSenderAndLocalisedAge) {
     // Another language changes the unit words, not only the number's surroundings.
     EXPECT_NE(ui::relativeAge(now - 2h * 24, now, "de"), ui::relativeAge(now - 2h * 24, now, "en"));
     EXPECT_EQ(ui::relativeAge(now - 10min, now, "en"), QStringLiteral("10 min. ago"));
+    const QString chinese = ui::relativeAge(now - 10min, now, "zh-Hans");
+    EXPECT_TRUE(chinese.contains(QStringLiteral("10")) && chinese != ui::relativeAge(now - 10min, now, "en"));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <asio/ip/address_v4.hpp>
 
+#include "WidgetApp.h"
 #include "app/Application.h"
 #include "model/AppModel.h"
 #include "platform/desktop/DesktopNotifier.h"
@@ -16,16 +17,6 @@
 
 namespace qb::test {
 namespace {
-
-QApplication& widgetApp() {
-    // Widgets without a display, whoever runs the test.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "startup_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
 
 class StartupTest : public ::testing::Test {
 protected:
