@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Renders the panel under a virtual X display and saves the screen to build/screenshots/: panel.png with a
 # few received files, request.png with a transfer request from a second process on loopback waiting for an
-# answer. Uses the running display when DISPLAY is set.
+# answer, jobs.png just after an automatically accepted transfer. Uses the running display when DISPLAY is set.
 #   tools/screenshots.sh [build folder]   (default: build/ui)
 set -euo pipefail
 
@@ -55,14 +55,30 @@ touch -d '-2 days' "$QUOBBLEFIN_SAVEDIR/Holiday photos"
 
 # The identity in the private key store, made now so that the sender below can pin its key.
 fingerprint=$("$app" --identity "$work/identity.der" | sed -n 's/^fingerprint \([0-9a-f]*\).*/\1/p')
-"$app" >"$work/app.log" 2>&1 &
-app_pid=$!
-# The panel needs a moment to map and paint; the listener line says start-up has gone through.
-for _ in $(seq 50); do
-    grep -q "listening as" "$work/app.log" 2>/dev/null && break
-    sleep 0.1
-done
-sleep 1
+start_app() {
+    "$app" >"$work/app.log" 2>&1 &
+    app_pid=$!
+    # The panel needs a moment to map and paint; the listener line says start-up has gone through.
+    for _ in $(seq 50); do
+        grep -q "listening as" "$work/app.log" 2>/dev/null && break
+        sleep 0.1
+    done
+    sleep 1
+}
+
+stop_app() {
+    kill "$app_pid" 2>/dev/null || true
+    wait "$app_pid" 2>/dev/null || true
+    app_pid=""
+}
+
+# Sends one file from a second device with its own settings and keys.
+send_file() {
+    XDG_DATA_HOME=$work/sender-data XDG_CONFIG_HOME=$work/sender-config QUOBBLEFIN_NAME="Kitchen Laptop" \
+        "$app" --send 127.0.0.1 "$1" "key=$fingerprint" "$2" >"$work/sender.log" 2>&1
+}
+
+start_app
 import -window root "$out/panel.png"
 echo "saved $out/panel.png"
 
@@ -71,9 +87,7 @@ if [[ -n $port ]]; then
     mkdir -p "$work/outgoing"
     head -c 3100000 /dev/zero >"$work/outgoing/Site plan.dwg"
     # The panel asks before receiving; the sender waits for that answer until it is stopped at exit.
-    XDG_DATA_HOME=$work/sender-data XDG_CONFIG_HOME=$work/sender-config QUOBBLEFIN_NAME="Kitchen Laptop" \
-        "$app" --send 127.0.0.1 "$port" "key=$fingerprint" "$work/outgoing/Site plan.dwg" \
-        >"$work/sender.log" 2>&1 &
+    send_file "$port" "$work/outgoing/Site plan.dwg" &
     sender_pid=$!
     sleep 2
     if ! kill -0 "$sender_pid" 2>/dev/null; then
@@ -82,6 +96,17 @@ if [[ -n $port ]]; then
     fi
     import -window root "$out/request.png"
     echo "saved $out/request.png"
+    kill "$sender_pid" 2>/dev/null || true
+    sender_pid=""
+
+    # A finished transfer's row stays for a few seconds: long enough to catch it.
+    stop_app
+    QUOBBLEFIN_AUTOACCEPT=1 start_app
+    port=$(sed -n 's/.*listening as ".*" port \([0-9]*\).*/\1/p' "$work/app.log" | tail -1)
+    send_file "$port" "$work/outgoing/Site plan.dwg" || cat "$work/sender.log" >&2
+    sleep 0.5
+    import -window root "$out/jobs.png"
+    echo "saved $out/jobs.png"
 else
     echo "no listener line; request.png skipped" >&2
 fi

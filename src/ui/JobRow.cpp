@@ -19,7 +19,7 @@ using model::TransferJob;
 struct JobRowStyle {
     CardLook look{Tint::secondary, 0.08, 0.0, 1.0, 8.0};
     int padding = 8;
-    int iconWidth = 20;
+    int iconWidth = 24;
     int lineSpacing = 2;
     int progressHeight = 6;
     int progressSteps = 1000;
@@ -89,7 +89,7 @@ void JobRow::setJob(const TransferJob& job) {
     const Tint tint = stateTint(job.state);
     // Arrows stand in for the direction symbols; the colour carries the state.
     icon_->setText(isOutgoing(job) ? QStringLiteral("↑") : QStringLiteral("↓"));
-    styleText(*icon_, TextStyle::headline, tint);
+    styleText(*icon_, TextStyle::title2, tint);
     name_->setText(QString::fromStdString(job.name));
     status_->setText(jobStatusText(job));
     styleText(*status_, TextStyle::caption2, tint);

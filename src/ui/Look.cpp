@@ -14,6 +14,7 @@ namespace {
 
 // Point-size steps relative to the body text, chosen to keep caption2 readable at common base sizes.
 struct TypeScale {
+    double title2 = 5.0;
     double headline = 1.0;
     double subheadline = -0.5;
     double body = 0.0;
@@ -32,6 +33,8 @@ constexpr FixedColours kColours;
 
 double sizeStep(TextStyle style) {
     switch (style) {
+        case TextStyle::title2:
+            return kScale.title2;
         case TextStyle::headline:
             return kScale.headline;
         case TextStyle::subheadline:

@@ -13,7 +13,7 @@ class QWidget;
 namespace qb::ui {
 
 // The text styles of the panel, from the largest to the smallest.
-enum class TextStyle { headline, subheadline, body, callout, caption, caption2 };
+enum class TextStyle { title2, headline, subheadline, body, callout, caption, caption2 };
 
 // Colours by meaning: `secondary` follows the palette's text colour, so it works on light and dark themes.
 enum class Tint { primary, secondary, accent, orange, green, red };
