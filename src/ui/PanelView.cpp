@@ -10,6 +10,7 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include "l10n/L.h"
 #include "model/AppModel.h"
 #include "model/Inbox.h"
 #include "ui/FileManager.h"
@@ -40,10 +41,19 @@ QVBoxLayout* column(QWidget* owner, int spacing) {
     return layout;
 }
 
-QLabel* sectionTitle(std::string_view key, QWidget* parent) {
-    auto* title = new QLabel(text(key), parent);
+QLabel* sectionTitle(QWidget* parent) {
+    auto* title = new QLabel(parent);
     styleText(*title, TextStyle::subheadline, Tint::primary, QFont::DemiBold);
     return title;
+}
+
+template <class Row>
+void discard(std::vector<Row*>& rows) {
+    for (Row* row : rows) {
+        row->hide();
+        row->deleteLater();
+    }
+    rows.clear();
 }
 
 // Keeps one row per entry, in the entries' order. When the entries are the same ones as before, each row
@@ -53,11 +63,7 @@ void syncRows(QVBoxLayout& layout, std::vector<Row*>& rows, const std::vector<En
               MakeRow make, UpdateRow update) {
     const bool unchanged = rows.size() == entries.size() && std::equal(rows.begin(), rows.end(), entries.begin(), same);
     if (!unchanged) {
-        for (Row* row : rows) {
-            row->hide();
-            row->deleteLater();
-        }
-        rows.clear();
+        discard(rows);
         for (const Entry& entry : entries) {
             rows.push_back(make(entry));
             layout.addWidget(rows.back());
@@ -111,7 +117,7 @@ QWidget* PanelView::makeJobsSection(QWidget* parent) {
     jobsSection_ = new QWidget(parent);
     jobsSection_->setObjectName(QStringLiteral("jobsSection"));
     auto* layout = column(jobsSection_, kStyle.jobSpacing);
-    layout->addWidget(sectionTitle("jobs.title", jobsSection_));
+    layout->addWidget(localised(sectionTitle(jobsSection_), "jobs.title"));
     auto* rows = new QWidget(jobsSection_);
     jobList_ = column(rows, kStyle.jobSpacing);
     layout->addWidget(rows);
@@ -122,9 +128,9 @@ QWidget* PanelView::makeInboxSection(QWidget* parent) {
     auto* section = new QWidget(parent);
     auto* layout = column(section, kStyle.inboxSpacing);
     auto* titleRow = new QHBoxLayout;
-    titleRow->addWidget(sectionTitle("inbox.title", section));
+    titleRow->addWidget(localised(sectionTitle(section), "inbox.title"));
     titleRow->addStretch(1);
-    auto* openFolder = new QPushButton(text("inbox.openFolder"), section);
+    auto* openFolder = localised(new QPushButton(section), "inbox.openFolder");
     openFolder->setFlat(true);
     openFolder->setCursor(Qt::PointingHandCursor);
     styleText(*openFolder, TextStyle::caption, Tint::accent);
@@ -136,7 +142,7 @@ QWidget* PanelView::makeInboxSection(QWidget* parent) {
     auto* emptyLayout = column(inboxEmpty_, 0);
     emptyLayout->setContentsMargins(kStyle.placeholderPadding, kStyle.placeholderPadding, kStyle.placeholderPadding,
                                     kStyle.placeholderPadding);
-    auto* emptyText = new QLabel(text("inbox.empty"), inboxEmpty_);
+    auto* emptyText = localised(new QLabel(inboxEmpty_), "inbox.empty");
     emptyText->setObjectName(QStringLiteral("inboxEmpty"));
     emptyText->setWordWrap(true);
     styleText(*emptyText, TextStyle::caption, Tint::secondary);
@@ -146,7 +152,7 @@ QWidget* PanelView::makeInboxSection(QWidget* parent) {
     auto* rows = new QWidget(section);
     inboxList_ = column(rows, kStyle.inboxSpacing);
     layout->addWidget(rows);
-    inboxMore_ = new QLabel(text("inbox.more", std::to_string(model::kInboxLimit)), section);
+    inboxMore_ = localised(new QLabel(section), "inbox.more", std::to_string(model::kInboxLimit));
     inboxMore_->setObjectName(QStringLiteral("inboxMore"));
     inboxMore_->setWordWrap(true);
     styleText(*inboxMore_, TextStyle::caption2, Tint::secondary);
@@ -154,7 +160,25 @@ QWidget* PanelView::makeInboxSection(QWidget* parent) {
     return section;
 }
 
+template <class Widget>
+Widget* PanelView::localised(Widget* widget, std::string_view key, std::string argument) {
+    auto retitle = [widget, key, argument] { widget->setText(argument.empty() ? text(key) : text(key, argument)); };
+    retitle();
+    retitles_.push_back(retitle);
+    return widget;
+}
+
 void PanelView::refresh() {
+    if (l10n::L::lang() != shownLang_) {
+        // Rows build their texts once, so a new language rebuilds them all.
+        shownLang_ = l10n::L::lang();
+        for (const auto& retitle : retitles_) {
+            retitle();
+        }
+        discard(requestCards_);
+        discard(jobRows_);
+        discard(inboxRows_);
+    }
     header_->refresh(model_);
     refreshRequests();
     refreshJobs();

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <functional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include <QTimer>
@@ -35,6 +38,9 @@ public:
 private:
     QWidget* makeJobsSection(QWidget* parent);
     QWidget* makeInboxSection(QWidget* parent);
+    // Sets the text of `key` now and again whenever the language changes.
+    template <class Widget>
+    Widget* localised(Widget* widget, std::string_view key, std::string argument = {});
     void refreshRequests();
     void refreshJobs();
     void refreshInbox();
@@ -44,6 +50,8 @@ private:
     QTimer refreshSoon_;
     // Ages in the inbox move on even when the model does not change.
     QTimer ageTicker_;
+    std::vector<std::function<void()>> retitles_;
+    std::string shownLang_;
     PanelHeader* header_ = nullptr;
     QWidget* requests_ = nullptr;
     QVBoxLayout* requestList_ = nullptr;

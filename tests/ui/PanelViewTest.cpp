@@ -233,7 +233,15 @@ TEST_F(PanelViewTest, InboxListsNewestFirstAndSaysWhenEmpty) {
     EXPECT_TRUE(labelTexts(*rows[1]).contains(QStringLiteral("5 B · 3 hr. ago")));
     EXPECT_FALSE(panel->findChild<QLabel*>(QStringLiteral("inboxMore"))->isVisibleTo(&*panel));
 
-    model->trash(rows[0]->item());
+    // Another language retitles the panel at once.
+    model->setLang("de");
+    settle();
+    EXPECT_TRUE(labelTexts(*visibleRows<ui::InboxRow>(*panel).at(0)).contains(QStringLiteral("5 B · gerade eben")));
+    EXPECT_TRUE(labelTexts(*panel).contains(QString::fromStdString(l10n::L::t("inbox.title"))));
+    model->setLang("en");
+    settle();
+
+    model->trash(visibleRows<ui::InboxRow>(*panel).at(0)->item());
     settle();
     ASSERT_EQ(visibleRows<ui::InboxRow>(*panel).size(), 1U);
     EXPECT_TRUE(std::filesystem::exists(dir / "data" / "Trash" / "files" / "new.txt"));
