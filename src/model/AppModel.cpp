@@ -1,5 +1,7 @@
 #include "model/AppModel.h"
 
+#include <QDir>
+#include <QStandardPaths>
 #include <QString>
 #include <QTimer>
 
@@ -222,6 +224,8 @@ void AppModel::refreshInbox() {
 }
 
 void AppModel::trash(const InboxItem& item) {
+    // Qt 6.4 "trashes" into the working folder when the data folder that holds Trash does not exist yet.
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
     // A refused move is not reported: the item leaves the list and returns at the next rebuild if still there.
     QFile::moveToTrash(toQString(item.url));
     removeFromInbox(inbox_, item.url);

@@ -12,7 +12,9 @@ namespace {
 void isolateHome() {
     const std::filesystem::path home = QB_TEST_HOME;
     std::error_code ignored;
-    std::filesystem::create_directories(home, ignored);
+    for (const char* folder : {"config", "data", "cache", "Downloads"}) {
+        std::filesystem::create_directories(home / folder, ignored);
+    }
     ::setenv("HOME", home.c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
     ::setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
