@@ -1,11 +1,17 @@
 #include "platform/NetRuntime.h"
 
+#include <openssl/ssl.h>
+
 #include <algorithm>
 
 namespace qb::platform {
 
 NetRuntime::NetRuntime(unsigned threadCount)
     : context_(static_cast<int>(std::max(threadCount, 1U))), guard_(asio::make_work_guard(context_)) {
+    // OpenSSL registers its exit-time cleanup when first initialised. Doing that here, before the pool
+    // exists, orders that cleanup after this runtime's end: the pool threads exit (and free their
+    // per-thread OpenSSL state) before OpenSSL itself goes away.
+    OPENSSL_init_ssl(0, nullptr);
     threads_.reserve(std::max(threadCount, 1U));
     for (unsigned index = 0; index < std::max(threadCount, 1U); ++index)
         threads_.emplace_back([this] { context_.run(); });
