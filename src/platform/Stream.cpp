@@ -179,6 +179,17 @@ asio::awaitable<ReadResult> Stream::readSome(std::span<std::uint8_t> into, Durat
     co_return ReadResult{endOfStreamAsEof(error), size};
 }
 
+asio::awaitable<ReadResult> Stream::readFull(std::span<std::uint8_t> into, Duration limit) {
+    std::size_t size = 0;
+    const auto error = co_await run(limit, [&](auto& socket) -> asio::awaitable<std::error_code> {
+        auto [readError, readSize] =
+            co_await asio::async_read(socket, asio::buffer(into.data(), into.size()), kAsTuple);
+        size = readSize;
+        co_return readError;
+    });
+    co_return ReadResult{endOfStreamAsEof(error), size};
+}
+
 asio::awaitable<BytesResult> Stream::readExactly(std::size_t count, Duration limit) {
     BytesResult result;
     result.bytes.resize(count);

@@ -74,6 +74,9 @@ public:
 
     // Reads at least one and at most into.size() bytes.
     asio::awaitable<ReadResult> readSome(std::span<std::uint8_t> into, Duration limit = kNoTimeLimit);
+    // Fills `into` completely in one operation, however the network splits the bytes; fewer only with an
+    // error (size says how many arrived). Cheaper than a readSome loop: one wake-up per buffer, not per record.
+    asio::awaitable<ReadResult> readFull(std::span<std::uint8_t> into, Duration limit = kNoTimeLimit);
     // Reads exactly `count` bytes; anything less is an error. The caller bounds `count`.
     asio::awaitable<BytesResult> readExactly(std::size_t count, Duration limit = kNoTimeLimit);
     asio::awaitable<std::error_code> writeAll(ByteView bytes, Duration limit = kNoTimeLimit);

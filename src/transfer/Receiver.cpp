@@ -31,19 +31,6 @@ std::error_code writeAll(int fd, std::span<const std::uint8_t> bytes) {
     return {};
 }
 
-// Reads until `piece` is full: one write per piece whatever size the network delivers in.
-asio::awaitable<std::error_code> fillPiece(Stream& stream, std::span<std::uint8_t> piece) {
-    std::size_t filled = 0;
-    while (filled < piece.size()) {
-        const auto [error, size] = co_await stream.readSome(piece.subspan(filled));
-        if (error) {
-            co_return error;
-        }
-        filled += size;
-    }
-    co_return std::error_code();
-}
-
 TransferError networkFailure(std::error_code error) {
     if (error == asio::error::eof) {
         return TransferErrc::connectionClosed;
@@ -78,7 +65,8 @@ private:
                 buffer_.resize(static_cast<std::size_t>(std::min<std::int64_t>(kReceivePiece, total_)));
             }
             const std::span<std::uint8_t> piece(buffer_.data(), pieceSize);
-            if (const auto error = co_await fillPiece(stream_, piece)) {
+            // One write per filled piece, whatever size the network delivers in.
+            if (const auto [error, size] = co_await stream_.readFull(piece); error) {
                 co_return networkFailure(error);
             }
             if (const auto error = writeAll(out.get(), piece)) {
