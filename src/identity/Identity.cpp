@@ -38,13 +38,10 @@ std::optional<std::string> randomUuidText() {
     if (!bytes) {
         return std::nullopt;
     }
-    (*bytes)[6] = static_cast<std::uint8_t>(((*bytes)[6] & 0x0F) | 0x40);
-    (*bytes)[8] = static_cast<std::uint8_t>(((*bytes)[8] & 0x3F) | 0x80);
-    std::string digits = platform::hex(*bytes);
-    std::transform(digits.begin(), digits.end(), digits.begin(),
+    std::string text = platform::uuidText(std::move(*bytes));
+    std::transform(text.begin(), text.end(), text.begin(),
                    [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
-    return digits.substr(0, 8) + "-" + digits.substr(8, 4) + "-" + digits.substr(12, 4) + "-" + digits.substr(16, 4) +
-           "-" + digits.substr(20);
+    return text;
 }
 
 // Key-store folders whose test items go when the process ends.

@@ -306,6 +306,15 @@ std::string hex(ByteView data) {
     return text;
 }
 
+std::string uuidText(Bytes sixteenBytes) {
+    sixteenBytes.resize(16);
+    sixteenBytes[6] = static_cast<std::uint8_t>((sixteenBytes[6] & 0x0F) | 0x40);
+    sixteenBytes[8] = static_cast<std::uint8_t>((sixteenBytes[8] & 0x3F) | 0x80);
+    const std::string digits = hex(sixteenBytes);
+    return digits.substr(0, 8) + "-" + digits.substr(8, 4) + "-" + digits.substr(12, 4) + "-" + digits.substr(16, 4) +
+           "-" + digits.substr(20);
+}
+
 std::optional<Bytes> randomBytes(std::size_t count) {
     if (count > INT_MAX) {
         return std::nullopt;

@@ -129,6 +129,8 @@ Sha256Digest sha256(ByteView data);
 std::string hex(ByteView data);
 // `count` bytes from the system's secure random source; nullopt when it cannot deliver.
 std::optional<Bytes> randomBytes(std::size_t count);
+// 16 random bytes as a version 4 UUID in its usual text form, lower-case hexadecimal with hyphens.
+std::string uuidText(Bytes sixteenBytes);
 
 // Standard alphabet (RFC 4648), padded, no line breaks.
 std::string base64Encode(ByteView data);

@@ -33,11 +33,7 @@ std::string makeTransferId() {
         bytes.emplace(16);
         std::generate(bytes->begin(), bytes->end(), [&] { return static_cast<std::uint8_t>(device()); });
     }
-    (*bytes)[6] = static_cast<std::uint8_t>(((*bytes)[6] & 0x0F) | 0x40);
-    (*bytes)[8] = static_cast<std::uint8_t>(((*bytes)[8] & 0x3F) | 0x80);
-    const std::string digits = platform::hex(*bytes);
-    return digits.substr(0, 8) + "-" + digits.substr(8, 4) + "-" + digits.substr(12, 4) + "-" + digits.substr(16, 4) +
-           "-" + digits.substr(20);
+    return platform::uuidText(std::move(*bytes));
 }
 
 bool allPathsSafe(const FileHeader& header) {
