@@ -1,5 +1,6 @@
 #include "platform/KeyStore.h"
 
+#include "platform/FileWrite.h"
 #include "platform/UniqueFd.h"
 
 #include <fcntl.h>
@@ -92,29 +93,6 @@ std::error_code ensureFolder(const fs::path& folder) {
         return lastError();
     }
     return {};
-}
-
-std::error_code writeAll(int fd, ByteView content) {
-    std::size_t written = 0;
-    // Each pass writes at least one byte or fails, so the loop ends.
-    while (written < content.size()) {
-        const ssize_t count = ::write(fd, content.data() + written, content.size() - written);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            return count < 0 ? lastError() : std::make_error_code(std::errc::io_error);
-        }
-        written += static_cast<std::size_t>(count);
-    }
-    return {};
-}
-
-void syncFolder(const fs::path& folder) {
-    const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.valid()) {
-        ::fsync(fd.get());
-    }
 }
 
 // Writes `content` to a fresh 0600 file under a temporary name, flushes it to disk, then links it in under

@@ -1,6 +1,7 @@
 #include "platform/SettingsStore.h"
 
 #include "platform/Crypto.h"
+#include "platform/FileWrite.h"
 #include "platform/UniqueFd.h"
 
 #include <fcntl.h>
@@ -63,25 +64,6 @@ bool makeFolder(const fs::path& folder) {
     return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
-bool writeAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
-bool syncFolder(const fs::path& folder) {
-    const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return fd && ::fsync(fd.get()) == 0;
-}
-
 fs::path folderOf(const fs::path& file) {
     return file.has_parent_path() ? file.parent_path() : fs::path(".");
 }
@@ -93,11 +75,11 @@ bool replaceFile(const fs::path& file, std::string_view text) {
     if (!fd) {
         return false;
     }
-    if (!writeAll(fd.get(), text) || ::fsync(fd.get()) != 0 || ::rename(tempName.c_str(), file.c_str()) != 0) {
+    if (writeAll(fd.get(), asBytes(text)) || ::fsync(fd.get()) != 0 || ::rename(tempName.c_str(), file.c_str()) != 0) {
         ::unlink(tempName.c_str());
         return false;
     }
-    return syncFolder(folderOf(file));
+    return !syncFolder(folderOf(file));
 }
 
 // Holds an exclusive flock on "<file>.lock" for its lifetime. Every open is its own open file description,

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "l10n/L.h"
+#include "platform/FileWrite.h"
 #include "transfer/ReceiverLayout.h"
 
 namespace qb::transfer {
@@ -16,20 +17,6 @@ using platform::Bytes;
 using platform::Stream;
 
 namespace {
-
-std::error_code writeAll(int fd, std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const auto written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return {errno, std::system_category()};
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(written));
-    }
-    return {};
-}
 
 TransferError networkFailure(std::error_code error) {
     if (error == asio::error::eof) {
@@ -69,7 +56,7 @@ private:
             if (const auto [error, size] = co_await stream_.readFull(piece); error) {
                 co_return networkFailure(error);
             }
-            if (const auto error = writeAll(out.get(), piece)) {
+            if (const auto error = platform::writeAll(out.get(), piece)) {
                 co_return TransferError::system(error);
             }
             remaining -= static_cast<std::int64_t>(pieceSize);

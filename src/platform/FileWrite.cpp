@@ -1,0 +1,36 @@
+#include "platform/FileWrite.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/UniqueFd.h"
+
+namespace qb::platform {
+
+std::error_code writeAll(int fd, ByteView bytes) {
+    // Each pass writes at least one byte or fails, so the loop ends.
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return written < 0 ? std::error_code(errno, std::system_category())
+                               : std::make_error_code(std::errc::io_error);
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(written));
+    }
+    return {};
+}
+
+std::error_code syncFolder(const std::filesystem::path& folder) {
+    const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd || ::fsync(fd.get()) != 0) {
+        return {errno, std::system_category()};
+    }
+    return {};
+}
+
+}  // namespace qb::platform
