@@ -1,13 +1,11 @@
 #include "app/Application.h"
 
-#include <cstring>
-#include <functional>
+#include <filesystem>
+#include <iostream>
+#include <system_error>
 
 #include <QApplication>
-#include <QCryptographicHash>
 #include <QIcon>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -16,13 +14,15 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 
+#include "app/ReopenChannel.h"
 #include "l10n/L.h"
 #include "model/AppModel.h"
 #include "model/PathText.h"
-#include "platform/SettingsStore.h"
 #include "platform/desktop/DesktopNotifier.h"
 #include "platform/desktop/EventSounds.h"
+#include "ui/FileManager.h"
 #include "ui/PanelWindow.h"
+#include "ui/ShareBanner.h"
 
 namespace qb::app {
 
@@ -66,12 +66,17 @@ QIcon statusIcon() {
 }
 
 // Fills the desktop services that `config` leaves unset with the real ones.
-void addDesktopServices(model::ModelConfig& config, DesktopNotifier* notifier, platform::desktop::EventSounds& sounds) {
+void addDesktopServices(model::ModelConfig& config, DesktopNotifier* notifier, platform::desktop::EventSounds& sounds,
+                        QObject* context) {
     auto& desktop = config.desktop;
     if (!desktop.notify && notifier != nullptr) {
-        desktop.notify = [notifier](const std::string& title, const std::string& body) {
-            notifier->notify(title, body);
+        desktop.notify = [notifier](const std::string& title, const std::string& body,
+                                    std::vector<platform::NotificationAction> actions) {
+            notifier->notify(title, body, std::move(actions));
         };
+    }
+    if (!desktop.reveal) {
+        desktop.reveal = [context](const std::filesystem::path& item) { ui::revealInFileManager(item, context); };
     }
     if (!desktop.playSound) {
         desktop.playSound = [&sounds](std::string_view sound) { sounds.play(sound); };
@@ -81,56 +86,22 @@ void addDesktopServices(model::ModelConfig& config, DesktopNotifier* notifier, p
     }
 }
 
-bool hasArgument(int argc, char** argv, const char* wanted) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], wanted) == 0) {
-            return true;
+// Items named on the command line as absolute paths; each that does not exist is reported and left out.
+std::vector<std::filesystem::path> existingItems(const std::vector<std::string>& arguments) {
+    std::vector<std::filesystem::path> items;
+    for (const std::string& argument : arguments) {
+        std::error_code error;
+        const std::filesystem::path item = std::filesystem::absolute(argument, error);
+        if (error || !std::filesystem::exists(item, error)) {
+            std::cerr << "quobblefin: cannot share " << argument << ": no such file or folder" << std::endl;
+            continue;
         }
+        // "folder/" names the folder itself.
+        const std::filesystem::path normal = item.lexically_normal();
+        items.push_back(normal.has_filename() ? normal : normal.parent_path());
     }
-    return false;
+    return items;
 }
-
-// One local socket per settings folder: instances that share settings are one application.
-QString reopenChannelName() {
-    const QByteArray folder = QFile::encodeName(model::toQString(platform::SettingsStore::defaultFile().parent_path()));
-    const QByteArray digest = QCryptographicHash::hash(folder, QCryptographicHash::Sha256).toHex().left(16);
-    return QStringLiteral("quobblefin-") + QString::fromLatin1(digest);
-}
-
-// Asks a running instance to show its panel; true when one answered the call.
-bool tellRunningInstance(const QString& channel) {
-    QLocalSocket socket;
-    socket.connectToServer(channel);
-    if (!socket.waitForConnected(1000)) {
-        return false;
-    }
-    socket.write("show\n");
-    socket.waitForBytesWritten(1000);
-    socket.disconnectFromServer();
-    return true;
-}
-
-// Listens for later starts of the application and shows the panel for each.
-class ReopenListener {
-public:
-    ReopenListener(const QString& channel, std::function<void()> reopen) : reopen_(std::move(reopen)) {
-        // A socket left behind by a crashed instance would make listening fail.
-        QLocalServer::removeServer(channel);
-        server_.listen(channel);
-        QObject::connect(&server_, &QLocalServer::newConnection, &server_, [this] { acceptAll(); });
-    }
-
-private:
-    void acceptAll() {
-        while (QLocalSocket* socket = server_.nextPendingConnection()) {
-            QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            reopen_();
-        }
-    }
-
-    QLocalServer server_;
-    std::function<void()> reopen_;
-};
 
 }  // namespace
 
@@ -140,7 +111,7 @@ AppDelegate::AppDelegate(bool hidden, model::ModelConfig config, QObject* parent
     if (DesktopNotifier::isInstalledExecutable(executable)) {
         notifier_ = std::make_unique<DesktopNotifier>();
     }
-    addDesktopServices(config, notifier_.get(), *sounds_);
+    addDesktopServices(config, notifier_.get(), *sounds_, this);
     model_ = std::make_unique<model::AppModel>(std::move(config));
 }
 
@@ -166,6 +137,8 @@ void AppDelegate::launch() {
             self->showPanel();
         }
     });
+    // The menu's share entry follows what waits; the menu itself is rebuilt only for a new language.
+    connect(model_.get(), &model::AppModel::changed, this, &AppDelegate::refreshMenu);
     if (!hidden_) {
         showPanel();
     }
@@ -183,29 +156,69 @@ void AppDelegate::togglePanel() {
     }
 }
 
-void AppDelegate::createStatusItem() {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        return;
+void AppDelegate::share(std::vector<std::filesystem::path> items) {
+    if (!items.empty()) {
+        model_->stageShare(std::move(items));
     }
-    statusItem_ = std::make_unique<QSystemTrayIcon>(statusIcon());
-    statusItem_->setToolTip(QStringLiteral("Quobblefin"));
+    showPanel();
+}
+
+void AppDelegate::createStatusItem() {
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        statusItem_ = std::make_unique<QSystemTrayIcon>(statusIcon());
+        statusItem_->setToolTip(QStringLiteral("Quobblefin"));
+    }
     rebuildMenu();
-    statusItem_->show();
+    if (statusItem_) {
+        statusItem_->show();
+    }
 }
 
 void AppDelegate::rebuildMenu() {
-    if (!statusItem_) {
-        return;
-    }
     auto menu = std::make_unique<QMenu>();
     menu->addAction(localized("menu.toggle"), this, &AppDelegate::togglePanel);
+    shareMenu_ = menu->addMenu(QString());
+    connect(shareMenu_, &QMenu::aboutToShow, this, &AppDelegate::fillShareMenu);
+    menu->addSeparator();
+    startAtLogin_ = menu->addAction(localized("settings.startAtLogin"));
+    startAtLogin_->setCheckable(true);
+    connect(startAtLogin_, &QAction::triggered, this, [this](bool on) { model_->setStartAtLogin(on); });
     menu->addSeparator();
     menu->addAction(localized("menu.quit"), qApp, &QCoreApplication::quit);
-    statusItem_->setContextMenu(menu.get());
+    if (statusItem_) {
+        statusItem_->setContextMenu(menu.get());
+    }
     menu_ = std::move(menu);
+    refreshMenu();
 }
 
-int runApplication(int argc, char** argv) {
+void AppDelegate::refreshMenu() {
+    if (!menu_) {
+        return;
+    }
+    const auto& items = model_->sharedItems();
+    shareMenu_->menuAction()->setVisible(!items.empty());
+    shareMenu_->setTitle(ui::shareTitle(items));
+    startAtLogin_->setChecked(model_->startAtLogin());
+}
+
+void AppDelegate::fillShareMenu() {
+    shareMenu_->clear();
+    const model::DeviceLists lists = model_->deviceLists();
+    for (const std::string& id : lists.listedDevices()) {
+        if (const auto peer = lists.isOnline(id) ? lists.onlinePeerRaw(id) : std::nullopt) {
+            shareMenu_->addAction(QString::fromStdString(lists.displayName(id)), this,
+                                  [this, peer = *peer] { model_->sendShare(peer); });
+        }
+    }
+    if (shareMenu_->isEmpty()) {
+        shareMenu_->addAction(localized("share.noDevice"))->setEnabled(false);
+    }
+    shareMenu_->addSeparator();
+    shareMenu_->addAction(localized("share.cancel"), this, [this] { model_->dropShare(); });
+}
+
+int runApplication(const AppMode& mode, int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quobblefin"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quobblefin"));
@@ -213,13 +226,20 @@ int runApplication(int argc, char** argv) {
     // The application lives in the tray: hiding the panel must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    ReopenRequest request{existingItems(mode.share)};
+    if (!mode.share.empty() && request.share.empty()) {
+        return 1;
+    }
     const QString channel = reopenChannelName();
-    if (tellRunningInstance(channel)) {
+    if (tellRunningInstance(channel, request)) {
         return 0;
     }
-    AppDelegate delegate(hasArgument(argc, argv, "--hidden"));
-    ReopenListener reopen(channel, [&delegate] { delegate.showPanel(); });
+    AppDelegate delegate(mode.hidden);
+    ReopenListener reopen(channel, [&delegate](ReopenRequest later) { delegate.share(std::move(later.share)); });
     delegate.launch();
+    if (!request.share.empty()) {
+        delegate.share(std::move(request.share));
+    }
     QApplication::exec();
     return 0;
 }

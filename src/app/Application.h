@@ -1,11 +1,15 @@
 #pragma once
 
+#include <filesystem>
 #include <memory>
+#include <vector>
 
 #include <QObject>
 
+#include "app/CommandLine.h"
 #include "model/ModelServices.h"
 
+class QAction;
 class QMenu;
 class QSystemTrayIcon;
 
@@ -23,9 +27,11 @@ class EventSounds;
 namespace qb::app {
 
 // Runs the tray application until it quits and returns 0. A second start with the same settings folder only
-// asks the running instance to show its panel and returns at once. "--hidden" keeps the panel closed until
-// it is asked for. Runs headless under QT_QPA_PLATFORM=offscreen (no tray there).
-int runApplication(int argc, char** argv);
+// hands its request to the running instance (show the panel; with "--share", offer the items) and returns 0
+// at once. "--hidden" keeps the panel closed until it is asked for. Items to share that do not exist are
+// reported on standard error; when none is left the answer is 1. Runs headless under
+// QT_QPA_PLATFORM=offscreen (no tray there).
+int runApplication(const AppMode& mode, int argc, char** argv);
 
 // Owns the model, the panel and the tray icon for the life of the process.
 class AppDelegate : public QObject {
@@ -42,13 +48,21 @@ public:
     void launch();
     void showPanel();
     void togglePanel();
+    // Offers `items` for sending (when there are any) and shows the panel.
+    void share(std::vector<std::filesystem::path> items);
 
     model::AppModel& model() { return *model_; }
     ui::PanelWindow* panel() { return panel_.get(); }
+    // The tray icon's menu; built also where no tray exists.
+    QMenu* menu() { return menu_.get(); }
 
 private:
     void createStatusItem();
     void rebuildMenu();
+    // Brings the entries that follow the model (share, start at login) up to date.
+    void refreshMenu();
+    // The online devices, asked for each time the share submenu opens.
+    void fillShareMenu();
 
     bool hidden_;
     // Declared before the model: the model's hooks use them until the model is gone.
@@ -57,6 +71,8 @@ private:
     std::unique_ptr<model::AppModel> model_;
     std::unique_ptr<ui::PanelWindow> panel_;
     std::unique_ptr<QMenu> menu_;
+    QMenu* shareMenu_ = nullptr;
+    QAction* startAtLogin_ = nullptr;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
 };
 

@@ -73,8 +73,11 @@ Command parseCommandLine(const std::vector<std::string>& argv) {
     if (isMode(argv, kSendMinArgs, "--send")) {
         return sendMode(argv);
     }
+    if (argv.size() > 1 && argv[1] == "--share") {
+        return AppMode{false, std::vector<std::string>(argv.begin() + 2, argv.end())};
+    }
     const bool hidden = argv.size() > 1 && std::find(argv.begin() + 1, argv.end(), "--hidden") != argv.end();
-    return AppMode{hidden};
+    return AppMode{hidden, {}};
 }
 
 }  // namespace qb::app

@@ -33,9 +33,12 @@ struct SendMode {
     friend bool operator==(const SendMode&, const SendMode&) = default;
 };
 
-// No mode matched: start the desktop application.
+// No mode matched: start the desktop application, or hand items to the one already running.
 struct AppMode {
     bool hidden = false;  // "--hidden" given: do not show the panel at launch
+    // `--share <path>...`: items to offer for sending, as given. Empty without "--share" (and for a bare
+    // "--share", which only opens the panel).
+    std::vector<std::string> share;
     friend bool operator==(const AppMode&, const AppMode&) = default;
 };
 
@@ -43,7 +46,8 @@ using Command = std::variant<IdentityMode, PairMode, SendMode, AppMode>;
 
 // What the argument vector (index 0 = program path) asks for. The modes are tried in the order identity,
 // pair, send; a vector too short for its mode, or "--pair" without any "key=" argument, starts the
-// application. Pure: reads nothing but `argv`.
+// application. After them, "--share" as argument 1 makes every later argument a path to share. Pure: reads
+// nothing but `argv`.
 Command parseCommandLine(const std::vector<std::string>& argv);
 
 // A decimal unsigned 16-bit port with an optional leading "+"; anything else gives 0.

@@ -22,7 +22,7 @@ int runCommand(const qb::app::Command& command, int argc, char** argv) {
             } else if constexpr (std::is_same_v<Mode, qb::app::PairMode>) {
                 return qb::app::runPair(mode, std::cout);
             } else {
-                return qb::app::runApplication(argc, argv);
+                return qb::app::runApplication(mode, argc, argv);
             }
         },
         command);

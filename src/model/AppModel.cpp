@@ -38,6 +38,7 @@ void AppModel::start() {
     if (settings_.receiveMode != ReceiveMode::off) {
         startServer();
     }
+    refreshAutostart();
     // The peer browser and the presence monitor report through setPeers() and setUnreachable(); the browser
     // hides this device by registeredName() and ownKey().
     // The desktop's notification service asks for no permission, so there is nothing to request here; a
@@ -234,9 +235,10 @@ void AppModel::trash(const InboxItem& item) {
 
 // Desktop services ----------------------------------------------------------------------------------------------
 
-void AppModel::notify(const std::string& title, const std::string& body) {
+void AppModel::notify(const std::string& title, const std::string& body,
+                      std::vector<platform::NotificationAction> actions) {
     if (config_.desktop.notify) {
-        config_.desktop.notify(title, body);
+        config_.desktop.notify(title, body, std::move(actions));
     }
 }
 

@@ -61,6 +61,19 @@ public:
     ReceiveMode receiveMode() const { return settings_.receiveMode; }
     void setReceiveMode(ReceiveMode mode);
 
+    // The user's autostart entry, starting the application hidden at login. Stored; the entry is written or
+    // removed with it, and a write or removal that fails leaves the setting as it was.
+    bool startAtLogin() const { return settings_.startAtLogin; }
+    void setStartAtLogin(bool on);
+
+    // Items handed over from the file manager ("--share"), waiting for the user to choose a device. Staging
+    // replaces what was waiting.
+    const std::vector<std::filesystem::path>& sharedItems() const { return sharedItems_; }
+    void stageShare(std::vector<std::filesystem::path> items);
+    void dropShare();
+    // Sends the waiting items to `peer` as one transfer and clears them.
+    void sendShare(const Peer& peer);
+
     // Trust collections, each stored whole on every change.
     const std::vector<std::string>& trusted() const { return settings_.trusted; }
     void setTrusted(std::vector<std::string> keys);
@@ -106,8 +119,9 @@ public:
     void refreshInbox();
     void trash(const InboxItem& item);
 
-    // Posts a desktop notification when this process may.
-    void notify(const std::string& title, const std::string& body);
+    // Posts a desktop notification when this process may, with buttons where the desktop shows them.
+    void notify(const std::string& title, const std::string& body,
+                std::vector<platform::NotificationAction> actions = {});
 
     // Sends files and folders to a peer as one transfer, pinned to the peer's key when it has one.
     void send(const std::vector<std::filesystem::path>& items, const Peer& peer);
@@ -158,6 +172,10 @@ private:
     void beginIncoming(const std::string& transferId, const transfer::FileHeader& header);
     void queueRequest(const transfer::FileHeader& header, const std::optional<std::string>& senderKey,
                       std::function<void(bool)> answer);
+    // "Accept" and "Decline" for a request's notification, answering it like its card while it still waits.
+    std::vector<platform::NotificationAction> requestActions(const std::string& requestId);
+    // "Show" for an arrival's notification, when the desktop can reveal files.
+    std::vector<platform::NotificationAction> arrivalActions(const std::filesystem::path& item);
 
     void storeKnownKeys();
     void storeDeviceNames();
@@ -165,6 +183,8 @@ private:
     void storeTrusted();
     void storeTrustedNames();
     void playEventSound(std::string_view sound);
+    // Rewrites a wanted autostart entry, so that it starts the program from where it now lives.
+    void refreshAutostart();
     void removeJobLater(const std::string& jobId, std::chrono::milliseconds delay);
 
     ModelConfig config_;
@@ -181,6 +201,7 @@ private:
     std::vector<InboxItem> inbox_;
     std::map<std::string, std::string> incomingFrom_;
     std::shared_ptr<transfer::TransferServer> server_;
+    std::vector<std::filesystem::path> sharedItems_;
     // Tells the current server's start report from a replaced server's late one.
     unsigned serverGeneration_ = 0;
 

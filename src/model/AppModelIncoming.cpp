@@ -161,10 +161,11 @@ void AppModel::queueRequest(const transfer::FileHeader& header, const std::optio
     request.date = std::chrono::system_clock::now();
     request.pair = header.pair;
     request.answer = std::move(answer);
+    const std::string requestId = request.id;
     requests_.push_back(std::move(request));
     Q_EMIT changed();
     playEventSound(eventSound::request);
-    notify(l10n::L::format(l10n::L::t("req.title"), {header.from}), header.name);
+    notify(l10n::L::format(l10n::L::t("req.title"), {header.from}), header.name, requestActions(requestId));
     if (onRequest_) {
         onRequest_();
     }
@@ -184,6 +185,31 @@ void AppModel::respond(const IncomingRequest& waiting, bool accept, bool remembe
     if (request.answer) {
         request.answer(accept);
     }
+}
+
+std::vector<platform::NotificationAction> AppModel::requestActions(const std::string& requestId) {
+    QPointer<AppModel> self(this);
+    // An answer from the card first, or the model gone, leaves nothing for the button to do.
+    auto answerWith = [self, requestId](bool accept) {
+        if (!self) {
+            return;
+        }
+        const auto& waiting = self->requests_;
+        const auto request = std::find_if(waiting.begin(), waiting.end(),
+                                          [&](const IncomingRequest& entry) { return entry.id == requestId; });
+        if (request != waiting.end()) {
+            self->respond(*request, accept, false);
+        }
+    };
+    return {{l10n::L::t("req.accept"), [answerWith] { answerWith(true); }},
+            {l10n::L::t("req.decline"), [answerWith] { answerWith(false); }}};
+}
+
+std::vector<platform::NotificationAction> AppModel::arrivalActions(const std::filesystem::path& item) {
+    if (!config_.desktop.reveal) {
+        return {};
+    }
+    return {{l10n::L::t("notif.show"), [reveal = config_.desktop.reveal, item] { reveal(item); }}};
 }
 
 void AppModel::rememberSender(const std::string& key, const std::string& name) {
@@ -229,7 +255,8 @@ void AppModel::finishIncoming(const std::string& transferId, const transfer::Rec
     const std::string body = items.size() == 1
                                  ? items.front().filename().string()
                                  : l10n::L::format(l10n::L::t("batch.name"), {std::to_string(items.size())});
-    notify(l10n::L::format(l10n::L::t("notif.received"), {from}), body);
+    notify(l10n::L::format(l10n::L::t("notif.received"), {from}), body,
+           arrivals.empty() ? std::vector<platform::NotificationAction>{} : arrivalActions(arrivals.front().url));
     if (!arrivals.empty() && onReceived_) {
         onReceived_(arrivals.front());
     }

@@ -11,6 +11,7 @@
 
 #include "model/Settings.h"
 #include "platform/Endpoint.h"
+#include "platform/NotificationAction.h"
 #include "transfer/TransferError.h"
 #include "transfer/TransferServer.h"
 
@@ -39,8 +40,13 @@ inline constexpr std::string_view received = "Glass";
 // The desktop services the model uses, filled by the application (tests fill them with fakes). An unset
 // service does nothing: no notification, no sound, and a key change that nobody confirms is refused.
 struct DesktopHooks {
-    // Unset when this process may not post notifications (it is not the installed application).
-    std::function<void(const std::string& title, const std::string& body)> notify;
+    // Unset when this process may not post notifications (it is not the installed application). The service
+    // shows the actions as buttons where it can, and drops them where it cannot.
+    std::function<void(const std::string& title, const std::string& body,
+                       std::vector<platform::NotificationAction> actions)>
+        notify;
+    // Shows a received item in the file manager; unset means an arrival's notification offers no "Show".
+    std::function<void(const std::filesystem::path& item)> reveal;
     std::function<void(std::string_view sound)> playSound;
     // Blocks until the user answers; true accepts the new key.
     std::function<bool(const KeyChangePrompt&)> confirmKeyChange;

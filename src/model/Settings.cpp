@@ -118,6 +118,7 @@ Settings loadSettings(platform::SettingsStore& store, const SettingsSources& sou
         }
     }
     migrateMyDevices(store, settings);
+    settings.startAtLogin = store.boolean(settingsKey::startAtLogin).value_or(false);
     return settings;
 }
 

@@ -29,6 +29,7 @@ inline constexpr std::string_view trustedNames = "trustedNames";
 inline constexpr std::string_view knownKeys = "knownKeys";
 inline constexpr std::string_view deviceNames = "deviceNames";
 inline constexpr std::string_view myDevices = "myDevices";
+inline constexpr std::string_view startAtLogin = "startAtLogin";
 }  // namespace settingsKey
 
 using TextMap = std::map<std::string, std::string>;
@@ -47,6 +48,8 @@ struct Settings {
     TextMap knownKeys;
     TextMap deviceNames;
     std::vector<std::string> myDevices;
+    // Off until the user turns it on.
+    bool startAtLogin = false;
 };
 
 // What loading needs from the machine besides the store; tests point these at prepared files.

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <string>
 
 #include "platform/UniqueFd.h"
 
@@ -31,6 +33,20 @@ std::error_code syncFolder(const std::filesystem::path& folder) {
         return {errno, std::system_category()};
     }
     return {};
+}
+
+bool replaceFile(const std::filesystem::path& file, std::string_view text) {
+    std::string tempName = file.string() + ".XXXXXX";
+    const UniqueFd fd(::mkostemp(tempName.data(), O_CLOEXEC));  // created 0600
+    if (!fd) {
+        return false;
+    }
+    if (writeAll(fd.get(), asBytes(text)) || ::fsync(fd.get()) != 0 || ::rename(tempName.c_str(), file.c_str()) != 0) {
+        ::unlink(tempName.c_str());
+        return false;
+    }
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    return !syncFolder(folder);
 }
 
 }  // namespace qb::platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #include "platform/Bytes.h"
@@ -12,5 +13,10 @@ std::error_code writeAll(int fd, ByteView bytes);
 
 // Flushes a folder's entries, so that a file just renamed or linked into it survives a crash.
 std::error_code syncFolder(const std::filesystem::path& folder);
+
+// Replaces `file` with `text` so that a reader or a crash sees either the old or the new file whole: a temporary
+// file (mode 0600) in the same folder, fsync, rename, fsync of the folder. False when any step fails; the old
+// file then stays as it was.
+bool replaceFile(const std::filesystem::path& file, std::string_view text);
 
 }  // namespace qb::platform

@@ -68,20 +68,6 @@ fs::path folderOf(const fs::path& file) {
     return file.has_parent_path() ? file.parent_path() : fs::path(".");
 }
 
-// Replaces `file` with `text` so that a reader or a crash sees either the old or the new file whole.
-bool replaceFile(const fs::path& file, std::string_view text) {
-    std::string tempName = file.string() + ".XXXXXX";
-    const UniqueFd fd(::mkostemp(tempName.data(), O_CLOEXEC));  // created 0600
-    if (!fd) {
-        return false;
-    }
-    if (writeAll(fd.get(), asBytes(text)) || ::fsync(fd.get()) != 0 || ::rename(tempName.c_str(), file.c_str()) != 0) {
-        ::unlink(tempName.c_str());
-        return false;
-    }
-    return !syncFolder(folderOf(file));
-}
-
 // Holds an exclusive flock on "<file>.lock" for its lifetime. Every open is its own open file description,
 // so the lock also orders threads of one process.
 class WriteLock {
@@ -142,15 +128,16 @@ fs::path homeFolder() {
 
 SettingsStore::SettingsStore(std::filesystem::path file) : file_(std::move(file)) {}
 
-std::filesystem::path SettingsStore::defaultFile() {
-    fs::path configHome;
+std::filesystem::path userConfigHome() {
     // A relative XDG_CONFIG_HOME is invalid and must be ignored.
     if (const char* value = std::getenv("XDG_CONFIG_HOME"); value != nullptr && fs::path(value).is_absolute()) {
-        configHome = value;
-    } else {
-        configHome = homeFolder() / ".config";
+        return value;
     }
-    return configHome / "quobblefin" / "settings.json";
+    return homeFolder() / ".config";
+}
+
+std::filesystem::path SettingsStore::defaultFile() {
+    return userConfigHome() / "quobblefin" / "settings.json";
 }
 
 const std::filesystem::path& SettingsStore::file() const {

@@ -12,6 +12,9 @@
 
 namespace qb::platform {
 
+// $XDG_CONFIG_HOME when it is an absolute path, else ~/.config.
+std::filesystem::path userConfigHome();
+
 // The per-user settings: one JSON object in one file, shared safely by every process of the user.
 //
 // Values keep their JSON type (string, boolean, integer, array of strings, object of strings); byte data is

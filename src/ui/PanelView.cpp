@@ -18,6 +18,7 @@
 #include "ui/JobRow.h"
 #include "ui/PanelHeader.h"
 #include "ui/RequestCard.h"
+#include "ui/ShareBanner.h"
 
 namespace qb::ui {
 
@@ -94,6 +95,8 @@ PanelView::PanelView(model::AppModel& model, QWidget* parent) : QWidget(parent),
     auto* content = new QWidget(scroll);
     auto* sections = column(content, kStyle.sectionSpacing);
     sections->setContentsMargins(kStyle.padding, kStyle.padding, kStyle.padding, kStyle.padding);
+    // Items handed over from the file manager are offered first, until sent or dropped.
+    sections->addWidget(new ShareBanner(model_, content));
     requests_ = new QWidget(content);
     requestList_ = column(requests_, kStyle.sectionSpacing);
     sections->addWidget(requests_);

@@ -22,9 +22,18 @@ TEST(CommandLine, ModesNeedTheirArgumentCountElseTheApplicationStarts) {
 }
 
 TEST(CommandLine, HiddenCountsOnlyWhenNoModeMatches) {
-    EXPECT_EQ(parse({"--hidden"}), Command{AppMode{true}});
+    EXPECT_EQ(parse({"--hidden"}), Command{(AppMode{true, {}})});
     EXPECT_EQ(parse({"--identity", "--hidden"}), Command{IdentityMode{"--hidden"}});
-    EXPECT_EQ(parseCommandLine({"--hidden"}), Command{AppMode{false}});
+    EXPECT_EQ(parseCommandLine({"--hidden"}), Command{AppMode{}});
+}
+
+// "--share" is tried after the Part's modes and takes every later argument as a path, as given.
+TEST(CommandLine, ShareTakesEveryLaterArgumentAsAPath) {
+    EXPECT_EQ(parse({"--share", "a b.txt", "--hidden", "key=x"}),
+              Command{(AppMode{false, {"a b.txt", "--hidden", "key=x"}})});
+    EXPECT_EQ(parse({"--share"}), Command{AppMode{}});
+    EXPECT_EQ(parse({"--hidden", "--share", "a"}), Command{(AppMode{true, {}})});
+    EXPECT_EQ(parse({"--identity", "--share"}), Command{IdentityMode{"--share"}});
 }
 
 TEST(CommandLine, PairNeedsAKeyArgumentAnywhere) {

@@ -66,7 +66,9 @@ public:
         config.timings.doneLinger = std::chrono::milliseconds(40);
         config.timings.failedLinger = std::chrono::milliseconds(400);
         config.ownKey = [] { return kOwnKey; };
-        config.desktop.notify = [this](const std::string& title, const std::string& body) {
+        config.desktop.notify = [this](const std::string& title, const std::string& body,
+                                       std::vector<platform::NotificationAction> actions) {
+            notificationActions.push_back(std::move(actions));
             notifications.push_back(title + "|" + body);
         };
         config.desktop.playSound = [this](std::string_view sound) { sounds.emplace_back(sound); };
@@ -89,6 +91,7 @@ public:
     ScopedEnv autoAccept{"QUOBBLEFIN_AUTOACCEPT", std::nullopt};
     model::ModelConfig config;
     std::vector<std::string> notifications;
+    std::vector<std::vector<platform::NotificationAction>> notificationActions;
     std::vector<std::string> sounds;
     std::vector<model::KeyChangePrompt> prompts;
     bool acceptKeyChange = false;

@@ -103,6 +103,12 @@ constexpr Entry kTexts[] = {
     {"settings.powered", "由 Kestrun Company 提供技术支持"},
     {"settings.privacy", "隐私政策"},
     {"settings.desktop", "桌面版应用（Windows / Linux / Mac）"},
+    {"settings.startAtLogin", "登录时启动"},
+    {"share.banner", "将 %@ 个项目发送到…"},
+    {"share.bannerOne", "将“%@”发送到…"},
+    {"share.cancel", "不发送"},
+    {"share.noDevice", "没有在线的设备"},
+    {"notif.show", "显示"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

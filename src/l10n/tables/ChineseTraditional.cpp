@@ -103,6 +103,12 @@ constexpr Entry kTexts[] = {
     {"settings.powered", "由 Kestrun Company 提供技術支援"},
     {"settings.privacy", "隱私權政策"},
     {"settings.desktop", "桌面版 App（Windows / Linux / Mac）"},
+    {"settings.startAtLogin", "登入時啟動"},
+    {"share.banner", "將 %@ 個項目傳送到…"},
+    {"share.bannerOne", "將「%@」傳送到…"},
+    {"share.cancel", "不傳送"},
+    {"share.noDevice", "沒有在線的裝置"},
+    {"notif.show", "顯示"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

@@ -103,6 +103,12 @@ constexpr Entry kTexts[] = {
     {"settings.powered", "Powered by Kestrun Company"},
     {"settings.privacy", "Privacy Policy"},
     {"settings.desktop", "Desktop app (Windows / Linux / Mac)"},
+    {"settings.startAtLogin", "Start at login"},
+    {"share.banner", "Send %@ items to…"},
+    {"share.bannerOne", "Send “%@” to…"},
+    {"share.cancel", "Don’t send"},
+    {"share.noDevice", "No device is online"},
+    {"notif.show", "Show"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

@@ -103,6 +103,12 @@ constexpr Entry kTexts[] = {
     {"settings.powered", "Fourni par Kestrun Company"},
     {"settings.privacy", "Politique de confidentialité"},
     {"settings.desktop", "Application de bureau (Windows / Linux / Mac)"},
+    {"settings.startAtLogin", "Ouvrir à l’ouverture de session"},
+    {"share.banner", "Envoyer %@ éléments à…"},
+    {"share.bannerOne", "Envoyer « %@ » à…"},
+    {"share.cancel", "Ne pas envoyer"},
+    {"share.noDevice", "Aucun appareil en ligne"},
+    {"notif.show", "Afficher"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

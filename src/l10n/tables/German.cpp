@@ -103,6 +103,12 @@ constexpr Entry kTexts[] = {
     {"settings.powered", "Bereitgestellt von Kestrun Company"},
     {"settings.privacy", "Datenschutzerklärung"},
     {"settings.desktop", "Desktop-App (Windows / Linux / Mac)"},
+    {"settings.startAtLogin", "Beim Anmelden starten"},
+    {"share.banner", "%@ Objekte senden an …"},
+    {"share.bannerOne", "„%@“ senden an …"},
+    {"share.cancel", "Nicht senden"},
+    {"share.noDevice", "Kein Gerät ist online"},
+    {"notif.show", "Anzeigen"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

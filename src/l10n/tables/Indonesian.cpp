@@ -103,6 +103,12 @@ constexpr Entry kTexts[] = {
     {"settings.powered", "Didukung oleh Kestrun Company"},
     {"settings.privacy", "Kebijakan Privasi"},
     {"settings.desktop", "Aplikasi desktop (Windows / Linux / Mac)"},
+    {"settings.startAtLogin", "Buka saat masuk"},
+    {"share.banner", "Kirim %@ item ke…"},
+    {"share.bannerOne", "Kirim “%@” ke…"},
+    {"share.cancel", "Jangan kirim"},
+    {"share.noDevice", "Tidak ada perangkat yang online"},
+    {"notif.show", "Tampilkan"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

@@ -103,6 +103,12 @@ constexpr Entry kTexts[] = {
     {"settings.powered", "提供：Kestrun Company"},
     {"settings.privacy", "プライバシーポリシー"},
     {"settings.desktop", "デスクトップ版（Windows / Linux / Mac）"},
+    {"settings.startAtLogin", "ログイン時に起動"},
+    {"share.banner", "%@ 個の項目の送信先…"},
+    {"share.bannerOne", "「%@」の送信先…"},
+    {"share.cancel", "送信しない"},
+    {"share.noDevice", "オンラインのデバイスがありません"},
+    {"notif.show", "表示"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

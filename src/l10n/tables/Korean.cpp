@@ -103,6 +103,12 @@ constexpr Entry kTexts[] = {
     {"settings.powered", "제공: Kestrun Company"},
     {"settings.privacy", "개인정보 처리방침"},
     {"settings.desktop", "데스크톱 앱(Windows / Linux / Mac)"},
+    {"settings.startAtLogin", "로그인 시 시작"},
+    {"share.banner", "항목 %@개를 보낼 기기…"},
+    {"share.bannerOne", "“%@”을(를) 보낼 기기…"},
+    {"share.cancel", "보내지 않기"},
+    {"share.noDevice", "온라인 기기가 없습니다"},
+    {"notif.show", "보기"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

@@ -103,6 +103,12 @@ constexpr Entry kTexts[] = {
     {"settings.powered", "Desenvolvido pela Kestrun Company"},
     {"settings.privacy", "Política de Privacidade"},
     {"settings.desktop", "App para computador (Windows / Linux / Mac)"},
+    {"settings.startAtLogin", "Abrir ao iniciar a sessão"},
+    {"share.banner", "Enviar %@ itens para…"},
+    {"share.bannerOne", "Enviar “%@” para…"},
+    {"share.cancel", "Não enviar"},
+    {"share.noDevice", "Nenhum dispositivo on-line"},
+    {"notif.show", "Mostrar"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

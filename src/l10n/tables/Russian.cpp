@@ -103,6 +103,12 @@ constexpr Entry kTexts[] = {
     {"settings.powered", "Разработано Kestrun Company"},
     {"settings.privacy", "Политика конфиденциальности"},
     {"settings.desktop", "Приложение для компьютера (Windows / Linux / Mac)"},
+    {"settings.startAtLogin", "Запускать при входе в систему"},
+    {"share.banner", "Отправить объекты (%@) на…"},
+    {"share.bannerOne", "Отправить «%@» на…"},
+    {"share.cancel", "Не отправлять"},
+    {"share.noDevice", "Нет устройств в сети"},
+    {"notif.show", "Показать"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

@@ -103,6 +103,12 @@ constexpr Entry kTexts[] = {
     {"settings.powered", "Con la tecnología de Kestrun Company"},
     {"settings.privacy", "Política de privacidad"},
     {"settings.desktop", "App de escritorio (Windows / Linux / Mac)"},
+    {"settings.startAtLogin", "Abrir al iniciar sesión"},
+    {"share.banner", "Enviar %@ elementos a…"},
+    {"share.bannerOne", "Enviar «%@» a…"},
+    {"share.cancel", "No enviar"},
+    {"share.noDevice", "No hay ningún dispositivo conectado"},
+    {"notif.show", "Mostrar"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

@@ -103,6 +103,12 @@ constexpr Entry kTexts[] = {
     {"settings.powered", "ขับเคลื่อนโดย Kestrun Company"},
     {"settings.privacy", "นโยบายความเป็นส่วนตัว"},
     {"settings.desktop", "แอปเดสก์ท็อป (Windows / Linux / Mac)"},
+    {"settings.startAtLogin", "เปิดเมื่อเข้าสู่ระบบ"},
+    {"share.banner", "ส่ง %@ รายการไปยัง…"},
+    {"share.bannerOne", "ส่ง “%@” ไปยัง…"},
+    {"share.cancel", "ไม่ส่ง"},
+    {"share.noDevice", "ไม่มีอุปกรณ์ที่ออนไลน์"},
+    {"notif.show", "แสดง"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

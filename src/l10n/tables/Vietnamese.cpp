@@ -103,6 +103,12 @@ constexpr Entry kTexts[] = {
     {"settings.powered", "Được phát triển bởi Kestrun Company"},
     {"settings.privacy", "Chính sách quyền riêng tư"},
     {"settings.desktop", "Ứng dụng máy tính (Windows / Linux / Mac)"},
+    {"settings.startAtLogin", "Mở khi đăng nhập"},
+    {"share.banner", "Gửi %@ mục đến…"},
+    {"share.bannerOne", "Gửi “%@” đến…"},
+    {"share.cancel", "Không gửi"},
+    {"share.noDevice", "Không có thiết bị nào trực tuyến"},
+    {"notif.show", "Hiển thị"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);
