@@ -6,9 +6,13 @@ JOBS   ?= $(shell nproc)
 BUILD_DEPS := g++ cmake ninja-build pkg-config ccache libssl-dev openssl libasio-dev \
 	libavahi-client-dev nlohmann-json3-dev libicu-dev libcanberra-dev \
 	qt6-base-dev qt6-base-dev-tools libqt6svg6 libgl-dev libgtest-dev libgmock-dev clang-format
-TEST_DEPS  := avahi-daemon avahi-utils dbus iproute2 xvfb xauth procps
+# Building the Debian package: dpkg-shlibdeps computes its dependencies and needs `file` to find the binaries.
+PACKAGE_DEPS := dpkg-dev file
+# The package test also validates the desktop entry, the AppStream metainfo and the man page.
+TEST_DEPS  := avahi-daemon avahi-utils dbus iproute2 xvfb xauth procps $(PACKAGE_DEPS) \
+	desktop-file-utils appstream groff-base
 
-.PHONY: all deps test-deps configure build run test format bench clean
+.PHONY: all deps test-deps configure build run test format bench package clean
 
 all: build
 
@@ -33,6 +37,14 @@ test: test-deps configure
 
 bench: deps
 	@bench/run.sh
+
+# The .deb in build/package/, from a release build of the program alone.
+package:
+	@tools/install-deps.sh $(BUILD_DEPS) $(PACKAGE_DEPS)
+	@cmake --preset package >/dev/null
+	@cmake --build build/package -j $(JOBS)
+	@cd build/package && cpack -G DEB
+	@ls build/package/*.deb
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
