@@ -1,0 +1,243 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+#include <QDBusConnection>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QProcess>
+
+#include <asio/ip/address_v4.hpp>
+
+#include "FakeNotificationService.h"
+#include "app/Application.h"
+#include "app/ReopenChannel.h"
+#include "l10n/L.h"
+#include "model/AppModel.h"
+#include "platform/desktop/DesktopNotifier.h"
+#include "support/TestEnv.h"
+#include "ui/PanelWindow.h"
+#include "ui/WidgetApp.h"
+
+namespace qb::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > limit.count()) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// A byte array of a literal with its inner NUL bytes, without the closing one.
+template <std::size_t N>
+QByteArray bytes(const char (&literal)[N]) {
+    return QByteArray(literal, N - 1);
+}
+
+TEST(ReopenChannel, MessagesCarryAbsolutePathsAndHostileOnesAreCutDown) {
+    const std::vector<std::filesystem::path> items{"/home/u/a b.txt", "/home/u/line\nbreak", "/"};
+    const auto decoded = app::decodeReopen(app::encodeReopen({items}));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->share, items);
+    EXPECT_EQ(app::encodeReopen({}), bytes("show\0"));
+
+    const struct {
+        QByteArray message;
+        std::optional<std::vector<std::filesystem::path>> share;  // nullopt: not a request at all
+    } cases[] = {
+        {bytes("show\0"), std::vector<std::filesystem::path>{}},
+        {bytes("share\0/a\0relative\0\0/b\0/unfinish"), std::vector<std::filesystem::path>{"/a", "/b"}},
+        {bytes("share\0") + QByteArray(5000, '/') + bytes("\0"), std::vector<std::filesystem::path>{}},
+        {QByteArray("show\n"), std::nullopt},
+        {bytes("launch\0/a\0"), std::nullopt},
+        {QByteArray(), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto request = app::decodeReopen(c.message);
+        ASSERT_EQ(request.has_value(), c.share.has_value()) << c.message.toStdString();
+        if (request) {
+            EXPECT_EQ(request->share, *c.share) << c.message.toStdString();
+        }
+    }
+}
+
+class DesktopIntegrationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        widgetApp();
+        l10n::L::setLang("en");
+        config.settingsFile = dir / "config" / "quobblefin" / "settings.json";
+        config.sources.downloadsFolder = dir / "Downloads";
+        config.ownKey = [] { return std::string(64, 'f'); };
+        config.server.options.identity = nullptr;
+        config.server.options.bindAddress = asio::ip::address_v4::loopback();
+        config.desktop.playSound = [](std::string_view) {};
+        config.sender.send = [this](model::SendRequest request, auto, auto) { sent.push_back(std::move(request)); };
+    }
+
+    TempDir dir;
+    ScopedEnv configHome{"XDG_CONFIG_HOME", (dir / "config").string()};
+    ScopedEnv autoAccept{"QUOBBLEFIN_AUTOACCEPT", std::nullopt};
+    model::ModelConfig config;
+    std::vector<model::SendRequest> sent;
+};
+
+// The file manager's "--share" reaches the running instance: the items wait in it, the process is done at once.
+TEST_F(DesktopIntegrationTest, ShareWithARunningInstanceStagesTheItemsThereAndExitsAtOnce) {
+    app::AppDelegate delegate(true, config);
+    delegate.launch();
+    app::ReopenListener listener(app::reopenChannelName(),
+                                 [&delegate](app::ReopenRequest request) { delegate.share(std::move(request.share)); });
+    std::ofstream(dir / "a.txt") << "a";
+    std::filesystem::create_directories(dir / "pics");
+
+    QProcess share;
+    share.setWorkingDirectory(QString::fromStdString(dir.path().string()));
+    QElapsedTimer clock;
+    clock.start();
+    share.start(QStringLiteral(QB_EXECUTABLE),
+                {QStringLiteral("--share"), QStringLiteral("a.txt"), QStringLiteral("pics/"), QStringLiteral("gone")});
+    ASSERT_TRUE(spinUntil([&] { return share.state() == QProcess::NotRunning; }, 10s));
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_EQ(share.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(share.exitCode(), 0);
+    EXPECT_TRUE(share.readAllStandardError().contains("cannot share gone"));
+    ASSERT_TRUE(spinUntil([&] { return !delegate.model().sharedItems().empty(); }));
+    EXPECT_EQ(delegate.model().sharedItems(), (std::vector<std::filesystem::path>{dir / "a.txt", dir / "pics"}));
+    EXPECT_TRUE(delegate.panel()->isVisible());
+
+    // Nothing that exists: an error, and the instance is not disturbed.
+    share.start(QStringLiteral(QB_EXECUTABLE), {QStringLiteral("--share"), QStringLiteral("/nonexistent/x")});
+    ASSERT_TRUE(spinUntil([&] { return share.state() == QProcess::NotRunning; }, 10s));
+    EXPECT_EQ(share.exitCode(), 1);
+    EXPECT_EQ(delegate.model().sharedItems().size(), 2u);
+}
+
+// The tray menu lists the online devices for waiting items; choosing one sends them there.
+TEST_F(DesktopIntegrationTest, ChoosingAnOnlineDeviceSendsTheWaitingItems) {
+    app::AppDelegate delegate(true, config);
+    delegate.launch();
+    const model::Peer desk{"Desk", "Desk", platform::HostPort{"127.0.0.1", 9}, 3, std::nullopt};
+    delegate.model().setMyDevices({"Desk", "Laptop"});
+    delegate.model().setPeers({desk});
+    QMenu* menu = delegate.menu();
+    ASSERT_NE(menu, nullptr);
+    QMenu* shareMenu = nullptr;
+    for (QAction* action : menu->actions()) {
+        if (action->menu() != nullptr) {
+            shareMenu = action->menu();
+        }
+    }
+    ASSERT_NE(shareMenu, nullptr);
+    EXPECT_FALSE(shareMenu->menuAction()->isVisible()) << "nothing waits";
+
+    delegate.share({dir / "a.txt", dir / "b.txt"});
+    EXPECT_TRUE(shareMenu->menuAction()->isVisible());
+    EXPECT_EQ(shareMenu->title(), QStringLiteral("Send 2 items to…"));
+    Q_EMIT shareMenu->aboutToShow();
+    QStringList titles;
+    for (QAction* action : shareMenu->actions()) {
+        titles << action->text();
+    }
+    EXPECT_EQ(titles, (QStringList{QStringLiteral("Desk"), QString(), QStringLiteral("Don’t send")}))
+        << "only online devices";
+    shareMenu->actions().front()->trigger();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].items, (std::vector<std::filesystem::path>{dir / "a.txt", dir / "b.txt"}));
+    EXPECT_TRUE(delegate.model().sharedItems().empty());
+    EXPECT_FALSE(shareMenu->menuAction()->isVisible());
+}
+
+// A private session bus with its own daemon, stopped with the test.
+class PrivateBus {
+public:
+    PrivateBus() {
+        daemon_.start(QStringLiteral("dbus-daemon"),
+                      {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+        if (daemon_.waitForStarted(5000) &&
+            spinUntil([this] { return daemon_.canReadLine() || daemon_.state() == QProcess::NotRunning; })) {
+            address_ = QString::fromUtf8(daemon_.readLine().trimmed());
+        }
+    }
+    ~PrivateBus() {
+        daemon_.terminate();
+        daemon_.waitForFinished(5000);
+    }
+    QString address() const { return address_; }
+
+private:
+    QProcess daemon_;
+    QString address_;
+};
+
+// Clicking a request notification's buttons answers the request exactly as its card would.
+TEST_F(DesktopIntegrationTest, NotificationButtonsAnswerRequestsOverTheNotificationService) {
+    PrivateBus bus;
+    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
+    FakeNotificationService service(QDBusConnection::connectToBus(bus.address(), QStringLiteral("service")),
+                                    {QStringLiteral("body"), QStringLiteral("actions")});
+    platform::desktop::DesktopNotifier notifier(QDBusConnection::connectToBus(bus.address(), QStringLiteral("app")));
+    ASSERT_TRUE(spinUntil([&] { return notifier.offersActions(); }));
+    config.desktop.notify = [&notifier](const std::string& title, const std::string& body,
+                                        std::vector<platform::NotificationAction> actions) {
+        notifier.notify(title, body, std::move(actions));
+    };
+    model::AppModel model(config);
+
+    std::vector<std::string> answers;
+    for (const std::string from : {"Desk", "Laptop", "Phone"}) {
+        transfer::FileHeader header;
+        header.v = 3;
+        header.name = from + ".jpg";
+        header.from = from;
+        model.decideIncoming(header, std::nullopt,
+                             [&answers, from](bool accept) { answers.push_back(from + (accept ? " yes" : " no")); });
+    }
+    ASSERT_TRUE(spinUntil([&] { return service.posted.size() == 3; }));
+    EXPECT_EQ(service.posted[0].summary, QStringLiteral("Desk wants to send you"));
+    EXPECT_EQ(service.posted[0].actions, (QStringList{QStringLiteral("0"), QStringLiteral("Accept"),
+                                                      QStringLiteral("1"), QStringLiteral("Decline")}));
+
+    service.click(service.posted[0], QStringLiteral("Accept"));
+    service.click(service.posted[1], QStringLiteral("Decline"));
+    ASSERT_TRUE(spinUntil([&] { return answers.size() == 2; }));
+    EXPECT_EQ(answers, (std::vector<std::string>{"Desk yes", "Laptop no"}));
+    ASSERT_EQ(model.requests().size(), 1u);
+
+    // Closing changes nothing, and a closed notification's buttons are gone.
+    service.close(service.posted[2]);
+    service.click(service.posted[2], QStringLiteral("Accept"));
+    service.click(service.posted[0], QStringLiteral("Decline"));
+    spinUntil([] { return false; }, 300ms);
+    EXPECT_EQ(answers.size(), 2u);
+    EXPECT_EQ(model.requests().size(), 1u);
+}
+
+// Without the "actions" capability notifications are posted as before, without buttons.
+TEST_F(DesktopIntegrationTest, ServiceWithoutActionsGetsPlainNotifications) {
+    PrivateBus bus;
+    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
+    FakeNotificationService service(QDBusConnection::connectToBus(bus.address(), QStringLiteral("plain-service")),
+                                    {QStringLiteral("body")});
+    platform::desktop::DesktopNotifier notifier(
+        QDBusConnection::connectToBus(bus.address(), QStringLiteral("plain-app")));
+    bool asked = false;
+    spinUntil([] { return false; }, 300ms);
+    notifier.notify("Title", "Body", {{"Accept", [&asked] { asked = true; }}});
+    ASSERT_TRUE(spinUntil([&] { return service.posted.size() == 1; }));
+    EXPECT_TRUE(service.posted[0].actions.isEmpty());
+    EXPECT_FALSE(notifier.offersActions());
+}
+
+}  // namespace
+}  // namespace qb::test
