@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Renders the panel under a virtual X display and saves the screen to build/screenshots/: panel.png with a
 # few received files, request.png with a transfer request from a second process on loopback waiting for an
-# answer, jobs.png just after an automatically accepted transfer. Uses the running display when DISPLAY is set.
+# answer, jobs.png just after an automatically accepted transfer, share-<language>.png with two items handed
+# over by the file manager in English, German and Japanese. Uses the running display when DISPLAY is set.
 #   tools/screenshots.sh [build folder]   (default: build/ui)
 set -euo pipefail
 
@@ -56,7 +57,7 @@ touch -d '-2 days' "$QUOBBLEFIN_SAVEDIR/Holiday photos"
 # The identity in the private key store, made now so that the sender below can pin its key.
 fingerprint=$("$app" --identity "$work/identity.der" | sed -n 's/^fingerprint \([0-9a-f]*\).*/\1/p')
 start_app() {
-    "$app" >"$work/app.log" 2>&1 &
+    "$app" "$@" >"$work/app.log" 2>&1 &
     app_pid=$!
     # The panel needs a moment to map and paint; the listener line says start-up has gone through.
     for _ in $(seq 50); do
@@ -110,3 +111,14 @@ if [[ -n $port ]]; then
 else
     echo "no listener line; request.png skipped" >&2
 fi
+
+# Items handed over by the file manager wait in the banner above everything else.
+stop_app
+for lang in en de ja; do
+    mkdir -p "$XDG_CONFIG_HOME/quobblefin"
+    printf '{"lang": "%s"}\n' "$lang" >"$XDG_CONFIG_HOME/quobblefin/settings.json"
+    start_app --share "$QUOBBLEFIN_SAVEDIR/notes.txt" "$QUOBBLEFIN_SAVEDIR/Holiday photos"
+    import -window root "$out/share-$lang.png"
+    echo "saved $out/share-$lang.png"
+    stop_app
+done
