@@ -158,12 +158,19 @@ TEST_F(DesktopIntegrationTest, ChoosingAnOnlineDeviceSendsTheWaitingItems) {
     EXPECT_FALSE(shareMenu->menuAction()->isVisible());
 }
 
-// A private session bus with its own daemon, stopped with the test.
+// A private session bus with its own daemon and its own configuration (the distribution's session.conf is
+// not always installed), stopped with the test.
 class PrivateBus {
 public:
     PrivateBus() {
+        const auto config = dir_ / "bus.conf";
+        std::ofstream(config)
+            << "<busconfig><type>session</type><listen>unix:dir=" << dir_.path().string()
+            << "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\"/>"
+               "<allow receive_sender=\"*\"/><allow own=\"*\"/></policy></busconfig>\n";
         daemon_.start(QStringLiteral("dbus-daemon"),
-                      {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+                      {QStringLiteral("--config-file=") + QString::fromStdString(config.string()),
+                       QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
         if (daemon_.waitForStarted(5000) &&
             spinUntil([this] { return daemon_.canReadLine() || daemon_.state() == QProcess::NotRunning; })) {
             address_ = QString::fromUtf8(daemon_.readLine().trimmed());
@@ -176,6 +183,7 @@ public:
     QString address() const { return address_; }
 
 private:
+    TempDir dir_;
     QProcess daemon_;
     QString address_;
 };
