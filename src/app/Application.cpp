@@ -91,8 +91,9 @@ std::vector<std::filesystem::path> existingItems(const std::vector<std::string>&
     std::vector<std::filesystem::path> items;
     for (const std::string& argument : arguments) {
         std::error_code error;
+        // An empty argument would otherwise name the working folder.
         const std::filesystem::path item = std::filesystem::absolute(argument, error);
-        if (error || !std::filesystem::exists(item, error)) {
+        if (argument.empty() || error || !std::filesystem::exists(item, error)) {
             std::cerr << "quobblefin: cannot share " << argument << ": no such file or folder" << std::endl;
             continue;
         }

@@ -117,7 +117,8 @@ TEST_F(DesktopIntegrationTest, ShareWithARunningInstanceStagesTheItemsThereAndEx
     EXPECT_TRUE(delegate.panel()->isVisible());
 
     // Nothing that exists: an error, and the instance is not disturbed.
-    share.start(QStringLiteral(QB_EXECUTABLE), {QStringLiteral("--share"), QStringLiteral("/nonexistent/x")});
+    share.start(QStringLiteral(QB_EXECUTABLE),
+                {QStringLiteral("--share"), QStringLiteral("/nonexistent/x"), QString()});
     ASSERT_TRUE(spinUntil([&] { return share.state() == QProcess::NotRunning; }, 10s));
     EXPECT_EQ(share.exitCode(), 1);
     EXPECT_EQ(delegate.model().sharedItems().size(), 2u);
