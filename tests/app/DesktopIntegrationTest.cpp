@@ -3,6 +3,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include <QDBusConnection>
 #include <QElapsedTimer>
@@ -157,6 +158,30 @@ TEST_F(DesktopIntegrationTest, ChoosingAnOnlineDeviceSendsTheWaitingItems) {
     EXPECT_EQ(sent[0].items, (std::vector<std::filesystem::path>{dir / "a.txt", dir / "b.txt"}));
     EXPECT_TRUE(delegate.model().sharedItems().empty());
     EXPECT_FALSE(shareMenu->menuAction()->isVisible());
+}
+
+// The tray menu's "Start at login" writes the autostart entry that starts the program hidden, and removes it.
+TEST_F(DesktopIntegrationTest, TrayStartAtLoginTogglesTheAutostartEntry) {
+    app::AppDelegate delegate(true, config);
+    delegate.launch();
+    QAction* toggle = nullptr;
+    for (QAction* action : delegate.menu()->actions()) {
+        if (action->text() == QStringLiteral("Start at login")) {
+            toggle = action;
+        }
+    }
+    ASSERT_NE(toggle, nullptr);
+    EXPECT_TRUE(toggle->isCheckable());
+    EXPECT_FALSE(toggle->isChecked());
+    const auto entry = dir / "config" / "autostart" / "com.kestrun.quobblefin.desktop";
+    toggle->trigger();
+    EXPECT_TRUE(delegate.model().startAtLogin());
+    std::ifstream file(entry);
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    EXPECT_NE(text.find(" --hidden\n"), std::string::npos) << text;
+    toggle->trigger();
+    EXPECT_FALSE(std::filesystem::exists(entry));
+    EXPECT_FALSE(toggle->isChecked());
 }
 
 // A private session bus with its own daemon and its own configuration (the distribution's session.conf is
