@@ -254,7 +254,16 @@ TEST_F(DesktopIntegrationTest, NotificationButtonsAnswerRequestsOverTheNotificat
     service.click(service.posted[0], QStringLiteral("Decline"));
     spinUntil([] { return false; }, 300ms);
     EXPECT_EQ(answers.size(), 2u);
-    EXPECT_EQ(model.requests().size(), 1u);
+    ASSERT_EQ(model.requests().size(), 1u);
+
+    // Answered from its card first, a request leaves its notification's buttons nothing to do.
+    model.decideIncoming({.v = 3, .name = "Pad.jpg", .from = "Pad"}, std::nullopt,
+                         [&answers](bool accept) { answers.push_back(accept ? "Pad yes" : "Pad no"); });
+    ASSERT_TRUE(spinUntil([&] { return service.posted.size() == 4; }));
+    model.respond(model.requests()[1], false, false);
+    service.click(service.posted[3], QStringLiteral("Accept"));
+    spinUntil([] { return false; }, 300ms);
+    EXPECT_EQ(answers.back(), "Pad no");
 }
 
 // Without the "actions" capability notifications are posted as before, without buttons.

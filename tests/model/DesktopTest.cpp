@@ -7,17 +7,6 @@
 namespace qb::test {
 namespace {
 
-using transfer::FileHeader;
-
-FileHeader header(std::string from) {
-    FileHeader h;
-    h.v = 3;
-    h.name = "photo.jpg";
-    h.size = 10;
-    h.from = std::move(from);
-    return h;
-}
-
 class DesktopTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -57,32 +46,6 @@ TEST_F(DesktopTest, StartAtLoginWritesAndRemovesTheAutostartEntryAndIsRemembered
     ScopedEnv blocked{"XDG_CONFIG_HOME", (h.dir / "xdg" / "autostart-blocker").string()};
     h.model->setStartAtLogin(true);
     EXPECT_FALSE(h.model->startAtLogin());
-}
-
-TEST_F(DesktopTest, NotificationButtonsAnswerTheRequestLikeItsCardOnce) {
-    auto& model = m();
-    std::vector<std::string> answers;
-    for (const std::string from : {"A", "B", "C"}) {
-        model.decideIncoming(header(from), std::nullopt,
-                             [&answers, from](bool accept) { answers.push_back(from + (accept ? "+" : "-")); });
-    }
-    ASSERT_EQ(h.notificationActions.size(), 3u);
-    for (const auto& actions : h.notificationActions) {
-        ASSERT_EQ(actions.size(), 2u);
-        EXPECT_EQ(actions[0].label, "Accept");
-        EXPECT_EQ(actions[1].label, "Decline");
-    }
-    h.notificationActions[0][0].invoke();
-    h.notificationActions[1][1].invoke();
-    EXPECT_EQ(answers, (std::vector<std::string>{"A+", "B-"}));
-    ASSERT_EQ(model.requests().size(), 1u) << "answered cards leave";
-    EXPECT_EQ(model.requests()[0].from, "C");
-
-    // Answered from the card first: the button has nothing left to do.
-    model.respond(model.requests()[0], true, false);
-    h.notificationActions[2][1].invoke();
-    h.notificationActions[0][1].invoke();
-    EXPECT_EQ(answers, (std::vector<std::string>{"A+", "B-", "C+"}));
 }
 
 TEST_F(DesktopTest, ArrivalNotificationShowsTheFirstItemInTheFileManager) {
