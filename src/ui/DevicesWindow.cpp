@@ -197,7 +197,7 @@ QWidget* DevicesWindow::makeMyDeviceRow(const std::string& id) {
         }
         line->addWidget(state);
     }
-    auto* remove = symbolButton(Symbol::remove, Tint::red, TextStyle::title2, "peer.remove", entry);
+    auto* remove = symbolButton(Symbol::remove, Tint::red, TextStyle::headline, "peer.remove", entry);
     remove->setObjectName(QStringLiteral("removeDevice"));
     // No confirmation here: this window is where devices are managed.
     connect(remove, &QToolButton::clicked, this, [this, id] { model_.removeDevice(id); });

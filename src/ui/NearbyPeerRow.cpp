@@ -33,7 +33,7 @@ NearbyPeerRow::NearbyPeerRow(model::Peer peer, model::AppModel& model, QWidget* 
     if (peer_.key) {
         line->addWidget(symbolLabel(Symbol::lock, Tint::secondary, TextStyle::caption2, this));
     }
-    auto* add = symbolButton(Symbol::add, Tint::accent, TextStyle::title2, "peer.add", this);
+    auto* add = symbolButton(Symbol::add, Tint::accent, TextStyle::headline, "peer.add", this);
     add->setObjectName(QStringLiteral("addPeer"));
     connect(add, &QToolButton::clicked, this, &NearbyPeerRow::pair);
     line->addWidget(add);

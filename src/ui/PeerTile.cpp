@@ -68,8 +68,10 @@ PeerTile::PeerTile(std::string id, model::AppModel& model, const DialogHooks& di
     first->addWidget(dot_);
     first->addWidget(name_, 1);
     first->addWidget(lock_);
-    hint_ = new ElidedLabel(this);
+    // The hint and the key may take two lines in a narrow panel; cutting the key short would hide it.
+    hint_ = new QLabel(this);
     hint_->setObjectName(QStringLiteral("peerHint"));
+    hint_->setWordWrap(true);
     texts->addLayout(first);
     texts->addWidget(hint_);
     line->addLayout(texts, 1);
@@ -126,7 +128,6 @@ void PeerTile::restyle() {
         hint += QStringLiteral(" · ") + text("req.key", peer_.key->substr(0, kStyle.shortKeyLength));
     }
     hint_->setText(hint);
-    hint_->setToolTip(hint);
     remove_->setVisible(!targeted_);
 }
 

@@ -60,7 +60,7 @@ private:
     QLabel* dot_ = nullptr;
     ElidedLabel* name_ = nullptr;
     QLabel* lock_ = nullptr;
-    ElidedLabel* hint_ = nullptr;
+    QLabel* hint_ = nullptr;
     QToolButton* remove_ = nullptr;
     QLabel* arrow_ = nullptr;
 };

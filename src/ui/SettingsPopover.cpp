@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -236,7 +237,8 @@ void SettingsPopover::chooseFolder() {
 }
 
 void SettingsPopover::showBelow(const QWidget& anchor) {
-    adjustSize();
+    // Wrapped notes need their height for the fixed width, which adjustSize() does not ask for.
+    resize(width(), layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width()) : sizeHint().height());
     const QPoint corner = anchor.mapToGlobal(QPoint(anchor.width(), anchor.height()));
     QRect frame(QPoint(corner.x() - width(), corner.y()), size());
     if (const QScreen* screen = anchor.screen(); screen != nullptr) {

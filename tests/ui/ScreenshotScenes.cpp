@@ -23,6 +23,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -108,7 +109,10 @@ public:
             addDevices(model);
             addJobs(model);
         });
-        panelScene("05-inbox", [this](qb::model::AppModel& model, qb::ui::PanelView&) { addInbox(model, 45); });
+        // Scrolled to its end, where the note about the rest of the folder is.
+        panelScene(
+            "05-inbox", [this](qb::model::AppModel& model, qb::ui::PanelView&) { addInbox(model, 45); }, std::nullopt,
+            true);
         panelScene(
             "06-minimum-size",
             [this](qb::model::AppModel& model, qb::ui::PanelView&) {
@@ -130,11 +134,13 @@ private:
         std::optional<qb::model::AppModel> model;
     };
 
-    static qb::model::ModelConfig configIn(const QTemporaryDir& dir) {
+    // Settings in `dir`; received files there too, or in the home folder's Downloads when asked.
+    static qb::model::ModelConfig configIn(const QTemporaryDir& dir, bool homeDownloads = false) {
         const fs::path root = qb::model::toPath(dir.path());
         qb::model::ModelConfig config;
         config.settingsFile = root / "settings.json";
-        config.sources.downloadsFolder = root / "Downloads";
+        config.sources.downloadsFolder =
+            homeDownloads ? qb::model::toPath(QDir::homePath()) / "Downloads" : root / "Downloads";
         config.ownKey = [] { return std::string("3fa91c07") + std::string(56, '0'); };
         config.server.options.identity = nullptr;
         config.server.options.bindAddress = asio::ip::address_v4::loopback();
@@ -145,9 +151,9 @@ private:
     }
 
     // A model of its own, started on loopback, in the scene's language.
-    std::unique_ptr<Stage> stage() {
+    std::unique_ptr<Stage> stage(bool homeDownloads = false) {
         auto made = std::make_unique<Stage>();
-        made->model.emplace(configIn(made->dir));
+        made->model.emplace(configIn(made->dir, homeDownloads));
         made->model->setLang(lang_);
         made->model->start();
         return made;
@@ -165,7 +171,7 @@ private:
     }
 
     void panelScene(const char* name, const std::function<void(qb::model::AppModel&, qb::ui::PanelView&)>& fill,
-                    std::optional<QSize> fixedSize = std::nullopt) {
+                    std::optional<QSize> fixedSize = std::nullopt, bool scrollToEnd = false) {
         auto scene = stage();
         qb::ui::PanelView panel(*scene->model);
         panel.resize(kMinimumPanel);
@@ -179,6 +185,11 @@ private:
             const int height = std::clamp(content->sizeHint().height() + 80, kMinimumPanel.height(), kTallestPanel);
             panel.resize(kMinimumPanel.width(), height);
             pause(200ms);
+        }
+        if (scrollToEnd) {
+            auto* scroll = panel.findChild<QScrollArea*>();
+            scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+            pause(100ms);
         }
         clipped_ += reportClipping(panel, QString::fromLatin1(name));
         save(panel.grab(), name);
@@ -248,7 +259,7 @@ private:
     }
 
     void settingsScene() {
-        auto scene = stage();
+        auto scene = stage(true);
         qb::ui::PanelView panel(*scene->model);
         panel.resize(330, 460);
         panel.show();
