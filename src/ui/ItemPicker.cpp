@@ -70,19 +70,21 @@ ItemPicker::ItemPicker(QWidget* parent, const QString& prompt) : QFileDialog(par
 
 QStringList ItemPicker::selectedRows() const {
     QStringList paths;
-    for (const auto* view : findChildren<QAbstractItemView*>()) {
-        // The list and the detail view share one selection; either one names every chosen row.
-        if (!view->isVisible() || view->selectionModel() == nullptr) {
+    // The dialog's list and detail views share one selection; the one on show names every chosen row. Other
+    // views of the dialog (the places sidebar, the completer) hold no files.
+    for (const char* name : {"listView", "treeView"}) {
+        const auto* view = findChild<QAbstractItemView*>(QLatin1String(name));
+        if (view == nullptr || !view->isVisible() || view->selectionModel() == nullptr) {
             continue;
         }
-        for (const QModelIndex& index : view->selectionModel()->selectedRows()) {
-            paths << index.data(QFileSystemModel::FilePathRole).toString();
+        for (const QModelIndex& index : view->selectionModel()->selectedIndexes()) {
+            const QString path = index.data(QFileSystemModel::FilePathRole).toString();
+            if (index.column() == 0 && !path.isEmpty()) {
+                paths << path;
+            }
         }
-        if (!paths.isEmpty()) {
-            break;
-        }
+        break;
     }
-    paths.removeAll(QString());
     return paths;
 }
 

@@ -12,6 +12,7 @@
 #include <QDragEnterEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
@@ -24,6 +25,7 @@
 #include "model/AppModel.h"
 #include "support/TestEnv.h"
 #include "ui/DevicesWindow.h"
+#include "ui/ItemPicker.h"
 #include "ui/NearbyPeerRow.h"
 #include "ui/OfflinePeerTile.h"
 #include "ui/PanelView.h"
@@ -287,6 +289,32 @@ TEST_F(DevicesAndSettingsTest, SettingsApplyANameChooseAFolderAndStopReceiving) 
     chosenFolder = dir / "Elsewhere";
     settings.findChild<QPushButton*>(QStringLiteral("chooseFolder"))->click();
     EXPECT_EQ(model->saveDir(), dir / "Elsewhere");
+}
+
+TEST(ItemPickerTest, ChoosesFilesAndFoldersTogether) {
+    widgetApp();
+    TempDir dir;
+    std::ofstream(dir / "a.txt") << "a";
+    std::filesystem::create_directory(dir / "Photos");
+    ui::ItemPicker picker(nullptr, QStringLiteral("Send"));
+    picker.setDirectory(QString::fromStdString(dir.path().string()));
+    picker.show();
+    auto* list = picker.findChild<QListView*>(QStringLiteral("listView"));
+    ASSERT_NE(list, nullptr);
+    // The file system model lists the folder in the background.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (list->model()->rowCount(list->rootIndex()) < 2 && std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    ASSERT_EQ(list->model()->rowCount(list->rootIndex()), 2);
+    for (int row = 0; row < 2; ++row) {
+        list->selectionModel()->select(list->model()->index(row, 0, list->rootIndex()), QItemSelectionModel::Select);
+    }
+    picker.accept();
+    EXPECT_EQ(picker.result(), QDialog::Accepted);
+    auto chosen = picker.chosenItems();
+    std::sort(chosen.begin(), chosen.end());
+    EXPECT_EQ(chosen, (std::vector<std::filesystem::path>{dir / "Photos", dir / "a.txt"}));
 }
 
 TEST(HomeRelativeTest, OnlyTheHomeFolderAtTheStartBecomesATilde) {
