@@ -219,6 +219,11 @@ void PanelView::refresh() {
         shownDevices_.clear();
         discard(jobRows_);
         discard(inboxRows_);
+        // An open settings popup is built in one language; it comes back in the new one.
+        if (settings_ && settings_->isVisible()) {
+            settings_->close();
+            toggleSettings();
+        }
     }
     header_->refresh(model_);
     refreshRequests();

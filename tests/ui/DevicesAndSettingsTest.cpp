@@ -9,6 +9,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDragEnterEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -289,6 +290,23 @@ TEST_F(DevicesAndSettingsTest, SettingsApplyANameChooseAFolderAndStopReceiving) 
     chosenFolder = dir / "Elsewhere";
     settings.findChild<QPushButton*>(QStringLiteral("chooseFolder"))->click();
     EXPECT_EQ(model->saveDir(), dir / "Elsewhere");
+}
+
+TEST_F(DevicesAndSettingsTest, ALanguageChosenInTheSettingsRetitlesThemAtOnce) {
+    auto& settings = openSettings();
+    auto* language = settings.findChild<QComboBox*>(QStringLiteral("language"));
+    EXPECT_EQ(language->count(), 13);
+    EXPECT_EQ(language->currentData().toString(), QStringLiteral("en"));
+    Q_EMIT language->activated(language->findData(QStringLiteral("de")));
+    settle();
+    EXPECT_EQ(model->lang(), "de");
+    ASSERT_NE(panel->settings(), nullptr);
+    EXPECT_TRUE(panel->settings()->isVisible());
+    EXPECT_EQ(panel->settings()->findChild<QComboBox*>(QStringLiteral("language"))->currentData().toString(),
+              QStringLiteral("de"));
+    EXPECT_EQ(panel->settings()->findChild<QPushButton*>(QStringLiteral("apply"))->text().toStdString(),
+              l10n::L::t("settings.apply"));
+    model->setLang("en");
 }
 
 TEST(ItemPickerTest, ChoosesFilesAndFoldersTogether) {
