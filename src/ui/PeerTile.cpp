@@ -153,6 +153,15 @@ void PeerTile::dragEnterEvent(QDragEnterEvent* event) {
     setTargeted(true);
 }
 
+void PeerTile::dragMoveEvent(QDragMoveEvent* event) {
+    // Accepted again at every move, so the pointer keeps showing that a drop here sends.
+    if (carriesFiles(event->mimeData())) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
 void PeerTile::dragLeaveEvent(QDragLeaveEvent* event) {
     event->accept();
     setTargeted(false);

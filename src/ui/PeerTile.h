@@ -9,6 +9,7 @@
 
 class QDragEnterEvent;
 class QDragLeaveEvent;
+class QDragMoveEvent;
 class QDropEvent;
 class QLabel;
 class QMouseEvent;
@@ -38,6 +39,7 @@ public:
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
