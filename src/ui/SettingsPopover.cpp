@@ -61,8 +61,10 @@ QLabel* note(const QString& content, QWidget* parent) {
     return label;
 }
 
-QString link(const char* address, std::string_view key) {
-    return QStringLiteral("<a href=\"%1\">%2</a>").arg(QString::fromLatin1(address), text(key).toHtmlEscaped());
+// A quiet link in the accent colour, so the footer reads as one line of small print.
+QString link(const char* address, std::string_view key, const QColor& colour) {
+    return QStringLiteral("<a style=\"color:%1; text-decoration:none\" href=\"%2\">%3</a>")
+        .arg(colour.name(), QString::fromLatin1(address), text(key).toHtmlEscaped());
 }
 
 }  // namespace
@@ -203,10 +205,11 @@ QWidget* SettingsPopover::makeLanguagePicker() {
 QLabel* SettingsPopover::makeLinks() {
     const QString separator = QStringLiteral(" · ");
     const bool thai = l10n::L::lang() == "th";
+    const QColor accent = tintColor(palette(), Tint::accent);
     const QString line = text("settings.version", QB_VERSION, QB_BUILD_NUMBER).toHtmlEscaped() + separator +
-                         link(kLinks.powered, "settings.powered") + separator +
-                         link(kLinks.privacy, "settings.privacy") + separator +
-                         link(thai ? kLinks.desktopThai : kLinks.desktop, "settings.desktop");
+                         link(kLinks.powered, "settings.powered", accent) + separator +
+                         link(kLinks.privacy, "settings.privacy", accent) + separator +
+                         link(thai ? kLinks.desktopThai : kLinks.desktop, "settings.desktop", accent);
     auto* links = note(line, this);
     links->setTextFormat(Qt::RichText);
     links->setOpenExternalLinks(true);
