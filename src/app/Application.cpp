@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMenu>
@@ -16,6 +17,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSystemTrayIcon>
+#include <QTranslator>
 
 #include "l10n/L.h"
 #include "model/AppModel.h"
@@ -148,12 +150,14 @@ AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::launch() {
     model_->start();
+    loadQtTexts();
     panel_ = std::make_unique<ui::PanelWindow>(*model_, ui::PanelOptions{dialogs_, settingsFile_});
     rebuildMenu();
     createStatusItem();
     QPointer<AppDelegate> self(this);
     model_->setOnLangChanged([self] {
         if (self) {
+            self->loadQtTexts();
             self->rebuildMenu();
         }
     });
@@ -181,6 +185,21 @@ void AppDelegate::showPanel() {
 void AppDelegate::togglePanel() {
     if (panel_) {
         panel_->toggle();
+    }
+}
+
+void AppDelegate::loadQtTexts() {
+    if (qtTexts_) {
+        QCoreApplication::removeTranslator(qtTexts_.get());
+    }
+    auto texts = std::make_unique<QTranslator>();
+    const QLocale locale(QString::fromStdString(model_->lang()).replace(u'-', u'_'));
+    if (texts->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                    QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(texts.get());
+        qtTexts_ = std::move(texts);
+    } else {
+        qtTexts_.reset();
     }
 }
 

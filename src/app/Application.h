@@ -11,6 +11,7 @@
 
 class QMenu;
 class QSystemTrayIcon;
+class QTranslator;
 
 namespace qb::model {
 class AppModel;
@@ -64,6 +65,8 @@ public:
 private:
     void createStatusItem();
     void rebuildMenu();
+    // Qt's own texts (the file dialog's buttons and labels) in the model's language, where installed.
+    void loadQtTexts();
 
     LaunchOptions launch_;
     std::filesystem::path settingsFile_;
@@ -73,6 +76,7 @@ private:
     std::unique_ptr<platform::desktop::EventSounds> sounds_;
     std::unique_ptr<model::AppModel> model_;
     std::unique_ptr<ui::PanelWindow> panel_;
+    std::unique_ptr<QTranslator> qtTexts_;
     std::unique_ptr<QMenu> menu_;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
 };
