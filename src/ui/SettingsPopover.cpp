@@ -221,7 +221,15 @@ void SettingsPopover::refresh() {
     folder_->setToolTip(model::toQString(model_.saveDir()));
     const auto mode = static_cast<int>(model_.receiveMode());
     for (QAbstractButton* segment : modes_->buttons()) {
-        segment->setChecked(modes_->id(segment) == mode);
+        const bool chosen = modes_->id(segment) == mode;
+        segment->setChecked(chosen);
+        // The chosen segment is filled with the accent colour, as a segmented control shows its choice.
+        QPalette colours = palette();
+        if (chosen) {
+            colours.setColor(QPalette::Button, colours.color(QPalette::Highlight));
+            colours.setColor(QPalette::ButtonText, colours.color(QPalette::HighlightedText));
+        }
+        segment->setPalette(colours);
     }
     sound_->setChecked(model_.playSound());
     footer_->setText(text("settings.footer", std::to_string(model_.port()), kStyle.serviceType));
