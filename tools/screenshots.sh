@@ -2,7 +2,7 @@
 # Renders every main state of the interface under a virtual X display into build/screenshots/, in English,
 # Japanese and Thai: the panel (empty; devices with a drag hovering; requests; transfers; a full inbox;
 # everything at the minimum size), the settings popover, the devices window and the tray menu with its
-# language submenu. Texts that do not fit are listed on standard error and fail the run.
+# language submenu; the English set again on a dark desktop in build/screenshots/dark/. Texts that do not fit are listed on standard error and fail the run.
 #   tools/screenshots.sh [build folder]   (default: build/dev)
 set -euo pipefail
 
@@ -47,6 +47,8 @@ status=0
 for lang in en ja th; do
     "$scenes" "$out" "$lang" 2> >(grep -v -e '^QStandardPaths' -e 'propagateSizeHints' >&2) || status=1
 done
+# One language again on a dark desktop: everything drawn must follow the palette.
+"$scenes" "$out/dark" en dark 2> >(grep -v -e '^QStandardPaths' -e 'propagateSizeHints' >&2) || status=1
 count=$(find "$out" -name '*.png' | wc -l)
 echo "$count screenshots in $out"
 exit $status

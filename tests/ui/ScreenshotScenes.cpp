@@ -1,7 +1,7 @@
 // Renders every main state of the interface to PNG files for review: the panel (empty, with devices and a
 // drag hovering, with requests, with transfers, with a full inbox, everything at the minimum size), the
 // settings popover, the devices window and the tray menu with its language submenu.
-//   screenshot_scenes <output folder> <language code>
+//   screenshot_scenes <output folder> <language code> [dark]
 // Each scene runs on its own model with private settings and receive folder in a temporary folder; nothing
 // leaves the process but a listener on 127.0.0.1. Labels and buttons whose text does not fit are reported
 // on standard error, so clipping shows up without looking.
@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QPalette>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -324,14 +325,39 @@ private:
     int clipped_ = 0;
 };
 
+// A dark desktop's colours, to see that everything drawn follows the palette.
+QPalette darkPalette() {
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    dark.setColor(QPalette::AlternateBase, QColor(0x33, 0x33, 0x33));
+    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
+    dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Highlight, QColor(0x3d, 0x8b, 0xe0));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::Link, QColor(0x6a, 0xb0, 0xff));
+    dark.setColor(QPalette::PlaceholderText, QColor(0x99, 0x99, 0x99));
+    dark.setColor(QPalette::Light, QColor(0x4a, 0x4a, 0x4a));
+    dark.setColor(QPalette::Midlight, QColor(0x40, 0x40, 0x40));
+    dark.setColor(QPalette::Mid, QColor(0x36, 0x36, 0x36));
+    dark.setColor(QPalette::Dark, QColor(0x1c, 0x1c, 0x1c));
+    dark.setColor(QPalette::Shadow, QColor(0x10, 0x10, 0x10));
+    return dark;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <output folder> <language code>\n", argv[0]);
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: %s <output folder> <language code> [dark]\n", argv[0]);
         return 2;
     }
     QApplication application(argc, argv);
+    if (argc == 4 && std::string(argv[3]) == "dark") {
+        application.setPalette(darkPalette());
+    }
     QApplication::setQuitOnLastWindowClosed(false);
     const QString out = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(out);
