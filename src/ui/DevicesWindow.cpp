@@ -66,8 +66,8 @@ private:
     int angle_ = 0;
 };
 
-QLabel* heading(std::string_view key, QWidget* parent) {
-    auto* label = new QLabel(text(key), parent);
+QLabel* heading(QWidget* parent) {
+    auto* label = new QLabel(parent);
     styleText(*label, TextStyle::caption, Tint::secondary, QFont::DemiBold);
     return label;
 }
@@ -97,19 +97,18 @@ DevicesWindow* DevicesWindow::current() {
 DevicesWindow::DevicesWindow(model::AppModel& model, QWidget* parent) : QDialog(parent), model_(model) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowModality(Qt::WindowModal);
-    setWindowTitle(text("peers.manage"));
     resize(kStyle.size);
     auto* layout =
         column(this, kStyle.headingGap, QMargins(kStyle.padding, kStyle.padding, kStyle.padding, kStyle.padding));
     auto* titleRow = new QHBoxLayout;
-    auto* title = new QLabel(text("peers.manage"), this);
-    styleText(*title, TextStyle::headline, Tint::primary, QFont::DemiBold);
-    auto* done = new QPushButton(text("settings.done"), this);
-    done->setObjectName(QStringLiteral("done"));
-    done->setDefault(true);
-    connect(done, &QPushButton::clicked, this, &QDialog::accept);
-    titleRow->addWidget(title, 1);
-    titleRow->addWidget(done);
+    title_ = new QLabel(this);
+    styleText(*title_, TextStyle::headline, Tint::primary, QFont::DemiBold);
+    done_ = new QPushButton(this);
+    done_->setObjectName(QStringLiteral("done"));
+    done_->setDefault(true);
+    connect(done_, &QPushButton::clicked, this, &QDialog::accept);
+    titleRow->addWidget(title_, 1);
+    titleRow->addWidget(done_);
     layout->addLayout(titleRow);
 
     auto* scroll = new QScrollArea(this);
@@ -118,14 +117,16 @@ DevicesWindow::DevicesWindow(model::AppModel& model, QWidget* parent) : QDialog(
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* content = new QWidget(scroll);
     auto* sections = column(content, kStyle.rowSpacing);
-    sections->addWidget(heading("peers.mine", content));
+    mineHeading_ = heading(content);
+    sections->addWidget(mineHeading_);
     auto* mine = new QWidget(content);
     mine_ = column(mine, kStyle.rowSpacing);
     sections->addWidget(mine);
     sections->addSpacing(kStyle.headingGap);
     auto* nearbyTitle = new QHBoxLayout;
     nearbyTitle->setSpacing(kStyle.headingGap);
-    nearbyTitle->addWidget(heading("peers.nearby", content));
+    nearbyHeading_ = heading(content);
+    nearbyTitle->addWidget(nearbyHeading_);
     nearbyTitle->addWidget(new Spinner(content));
     nearbyTitle->addStretch(1);
     sections->addLayout(nearbyTitle);
@@ -144,6 +145,12 @@ DevicesWindow::DevicesWindow(model::AppModel& model, QWidget* parent) : QDialog(
 }
 
 void DevicesWindow::refresh() {
+    // Every text is set here, so a language chosen while the window is open shows at once.
+    setWindowTitle(text("peers.manage"));
+    title_->setText(text("peers.manage"));
+    done_->setText(text("settings.done"));
+    mineHeading_->setText(text("peers.mine"));
+    nearbyHeading_->setText(text("peers.nearby"));
     for (QWidget* old : rows_) {
         old->hide();
         old->deleteLater();

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 class QLabel;
+class QPushButton;
 class QVBoxLayout;
 
 namespace qb::model {
@@ -34,6 +35,10 @@ private:
 
     model::AppModel& model_;
     QTimer refreshSoon_;
+    QLabel* title_ = nullptr;
+    QPushButton* done_ = nullptr;
+    QLabel* mineHeading_ = nullptr;
+    QLabel* nearbyHeading_ = nullptr;
     QVBoxLayout* mine_ = nullptr;
     QVBoxLayout* nearby_ = nullptr;
     std::vector<QWidget*> rows_;
