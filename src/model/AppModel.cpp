@@ -91,6 +91,14 @@ const std::optional<std::filesystem::path>& AppModel::scopedDir() const {
     return settings_->values().scopedDir;
 }
 
+const std::string& AppModel::panelFrame() const {
+    return settings_->values().panelFrame;
+}
+
+void AppModel::setPanelFrame(std::string frame) {
+    settings_->setPanelFrame(std::move(frame));
+}
+
 bool AppModel::playSound() const {
     return settings_->values().playSound;
 }

@@ -68,6 +68,9 @@ public:
     const std::optional<std::filesystem::path>& scopedDir() const;
     bool playSound() const;
     void setPlaySound(bool on);
+    // Where the panel window was last; the views own its format.
+    const std::string& panelFrame() const;
+    void setPanelFrame(std::string frame);
     const std::string& lang() const;
     void setLang(std::string code);
     ReceiveMode receiveMode() const;

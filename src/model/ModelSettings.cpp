@@ -28,6 +28,8 @@ void addValue(platform::SettingsStore::Changes& changes, const Settings& values,
         changes.setStringMap(key, values.deviceNames);
     } else if (key == settingsKey::myDevices) {
         changes.setStringList(key, values.myDevices);
+    } else if (key == settingsKey::panelFrame) {
+        changes.setString(key, values.panelFrame);
     }
 }
 
@@ -69,6 +71,11 @@ std::error_code ModelSettings::setSaveDir(std::filesystem::path folder) {
 std::error_code ModelSettings::setPlaySound(bool on) {
     values_.playSound = on;
     return store({settingsKey::playSound});
+}
+
+std::error_code ModelSettings::setPanelFrame(std::string frame) {
+    values_.panelFrame = std::move(frame);
+    return store({settingsKey::panelFrame});
 }
 
 std::error_code ModelSettings::setLang(std::string code) {

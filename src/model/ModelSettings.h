@@ -36,6 +36,7 @@ public:
     std::error_code setPlaySound(bool on);
     std::error_code setLang(std::string code);
     std::error_code setReceiveMode(ReceiveMode mode);
+    std::error_code setPanelFrame(std::string frame);
 
     // The trust collections are changed in place through edit() and then stored by their keys in one write,
     // so a change that touches several of them is one locked read-modify-write and one sync.

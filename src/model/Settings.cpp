@@ -118,6 +118,7 @@ Settings loadSettings(platform::SettingsStore& store, const SettingsSources& sou
     settings.trustedNames = store.stringMap(settingsKey::trustedNames).value_or(TextMap{});
     settings.knownKeys = store.stringMap(settingsKey::knownKeys).value_or(TextMap{});
     settings.deviceNames = store.stringMap(settingsKey::deviceNames).value_or(TextMap{});
+    settings.panelFrame = store.string(settingsKey::panelFrame).value_or("");
     if (auto stored = store.stringList(settingsKey::myDevices)) {
         settings.myDevices = std::move(*stored);
     } else {

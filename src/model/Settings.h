@@ -28,6 +28,7 @@ inline constexpr std::string_view trustedNames = "trustedNames";
 inline constexpr std::string_view knownKeys = "knownKeys";
 inline constexpr std::string_view deviceNames = "deviceNames";
 inline constexpr std::string_view myDevices = "myDevices";
+inline constexpr std::string_view panelFrame = "panelFrame";
 }  // namespace settingsKey
 
 using TextMap = std::map<std::string, std::string>;
@@ -46,6 +47,8 @@ struct Settings {
     TextMap knownKeys;
     TextMap deviceNames;
     std::vector<std::string> myDevices;
+    // The panel window's last frame as "x,y,width,height"; empty until the panel was first placed.
+    std::string panelFrame;
 };
 
 // What loading needs from the machine besides the store; tests point these at prepared files.
