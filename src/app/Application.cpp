@@ -4,8 +4,10 @@
 #include <iostream>
 #include <system_error>
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -13,6 +15,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSystemTrayIcon>
+#include <QTranslator>
 
 #include "app/ReopenChannel.h"
 #include "l10n/L.h"
@@ -49,20 +52,14 @@ bool confirmKeyChange(const model::KeyChangePrompt& prompt) {
     return box.clickedButton() == accept;
 }
 
-// The icon theme's application icon, else a plain drawn mark so the tray never shows an empty slot.
+// Our own monochrome tray image, drawn with a thin dark edge so that it reads on light and dark panels; the
+// theme's transfer symbol only if the resource were missing.
 QIcon statusIcon() {
-    QIcon themed = QIcon::fromTheme(QString::fromLatin1(platform::desktop::kApplicationId));
-    if (!themed.isNull()) {
-        return themed;
+    QPixmap image(QStringLiteral(":/menubar.png"));
+    if (!image.isNull()) {
+        return QIcon(image.scaled(18, 18, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     }
-    QPixmap mark(18, 18);
-    mark.fill(Qt::transparent);
-    QPainter painter(&mark);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(0x2a, 0x7a, 0xe2));
-    painter.setPen(Qt::NoPen);
-    painter.drawRoundedRect(QRectF(1, 1, 16, 16), 4, 4);
-    return QIcon(mark);
+    return QIcon::fromTheme(QStringLiteral("network-transmit-receive-symbolic"));
 }
 
 // Fills the desktop services that `config` leaves unset with the real ones.
@@ -106,8 +103,11 @@ std::vector<std::filesystem::path> existingItems(const std::vector<std::string>&
 
 }  // namespace
 
-AppDelegate::AppDelegate(bool hidden, model::ModelConfig config, QObject* parent)
-    : QObject(parent), hidden_(hidden), sounds_(std::make_unique<platform::desktop::EventSounds>()) {
+AppDelegate::AppDelegate(LaunchOptions launch, model::ModelConfig config, ui::DialogHooks dialogs, QObject* parent)
+    : QObject(parent),
+      launch_(launch),
+      dialogs_(std::move(dialogs)),
+      sounds_(std::make_unique<platform::desktop::EventSounds>()) {
     const auto executable = model::toPath(QCoreApplication::applicationFilePath());
     if (DesktopNotifier::isInstalledExecutable(executable)) {
         notifier_ = std::make_unique<DesktopNotifier>();
@@ -120,11 +120,14 @@ AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::launch() {
     model_->start();
-    panel_ = std::make_unique<ui::PanelWindow>(*model_);
+    loadQtTexts();
+    panel_ = std::make_unique<ui::PanelWindow>(*model_, ui::PanelOptions{dialogs_});
+    rebuildMenu();
     createStatusItem();
     QPointer<AppDelegate> self(this);
     model_->setOnLangChanged([self] {
         if (self) {
+            self->loadQtTexts();
             self->rebuildMenu();
         }
     });
@@ -138,9 +141,10 @@ void AppDelegate::launch() {
             self->showPanel();
         }
     });
-    // The menu's share entry follows what waits; the menu itself is rebuilt only for a new language.
+    // The menu's share and start-at-login entries follow the model; the menu itself is rebuilt only for a new
+    // language.
     connect(model_.get(), &model::AppModel::changed, this, &AppDelegate::refreshMenu);
-    if (!hidden_) {
+    if (!launch_.hidden || !statusItem_) {
         showPanel();
     }
 }
@@ -164,20 +168,61 @@ void AppDelegate::share(std::vector<std::filesystem::path> items) {
     showPanel();
 }
 
+void AppDelegate::loadQtTexts() {
+    if (qtTexts_) {
+        QCoreApplication::removeTranslator(qtTexts_.get());
+    }
+    auto texts = std::make_unique<QTranslator>();
+    const QLocale locale(QString::fromStdString(model_->lang()).replace(u'-', u'_'));
+    if (texts->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                    QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(texts.get());
+        qtTexts_ = std::move(texts);
+    } else {
+        qtTexts_.reset();
+    }
+}
+
+void AppDelegate::openFolder() {
+    ui::openWithDefaultApp(model_->saveDir());
+}
+
+void AppDelegate::setLang(const QString& code) {
+    model_->setLang(code.toStdString());
+}
+
 void AppDelegate::createStatusItem() {
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        statusItem_ = std::make_unique<QSystemTrayIcon>(statusIcon());
-        statusItem_->setToolTip(QStringLiteral("Quobblefin"));
+    if (!launch_.trayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable())) {
+        return;
     }
-    rebuildMenu();
-    if (statusItem_) {
-        statusItem_->show();
-    }
+    statusItem_ = std::make_unique<QSystemTrayIcon>(statusIcon());
+    statusItem_->setToolTip(QStringLiteral("Quobblefin"));
+    statusItem_->setContextMenu(menu_.get());
+    // A left click toggles the panel where the tray reports it; the menu stays on the other button.
+    connect(statusItem_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) {
+            togglePanel();
+        }
+    });
+    statusItem_->show();
 }
 
 void AppDelegate::rebuildMenu() {
     auto menu = std::make_unique<QMenu>();
-    menu->addAction(localized("menu.toggle"), this, &AppDelegate::togglePanel);
+    menu->addAction(localized("menu.toggle"), QKeySequence(Qt::CTRL | Qt::Key_D), this, &AppDelegate::togglePanel);
+    menu->addAction(localized("menu.openFolder"), QKeySequence(Qt::CTRL | Qt::Key_O), this, &AppDelegate::openFolder);
+    QMenu* languages = menu->addMenu(localized("menu.language"));
+    auto* choice = new QActionGroup(languages);
+    for (const l10n::Language& language : l10n::languages()) {
+        const QString code = QString::fromLatin1(language.code.data(), static_cast<qsizetype>(language.code.size()));
+        QAction* item = languages->addAction(
+            QString::fromUtf8(language.displayName.data(), static_cast<qsizetype>(language.displayName.size())));
+        item->setData(code);
+        item->setCheckable(true);
+        item->setChecked(language.code == model_->lang());
+        choice->addAction(item);
+        connect(item, &QAction::triggered, this, [this, code] { setLang(code); });
+    }
     shareMenu_ = menu->addMenu(QString());
     connect(shareMenu_, &QMenu::aboutToShow, this, &AppDelegate::fillShareMenu);
     menu->addSeparator();
@@ -185,9 +230,13 @@ void AppDelegate::rebuildMenu() {
     startAtLogin_->setCheckable(true);
     connect(startAtLogin_, &QAction::triggered, this, [this](bool on) { model_->setStartAtLogin(on); });
     menu->addSeparator();
-    menu->addAction(localized("menu.quit"), qApp, &QCoreApplication::quit);
+    menu->addAction(localized("menu.quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), qApp, &QCoreApplication::quit);
     if (statusItem_) {
         statusItem_->setContextMenu(menu.get());
+    }
+    // The old menu may be the one whose language item is being handled right now.
+    if (menu_) {
+        menu_.release()->deleteLater();
     }
     menu_ = std::move(menu);
     refreshMenu();
@@ -235,7 +284,7 @@ int runApplication(const AppMode& mode, int argc, char** argv) {
     if (tellRunningInstance(channel, request)) {
         return 0;
     }
-    AppDelegate delegate(mode.hidden);
+    AppDelegate delegate(LaunchOptions{.hidden = mode.hidden, .trayAvailable = std::nullopt});
     ReopenListener reopen(channel, [&delegate](ReopenRequest later) { delegate.share(std::move(later.share)); });
     delegate.launch();
     if (!request.share.empty()) {

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "model/ReceiveMode.h"
-#include "platform/Bytes.h"
 
 namespace qb::platform {
 class SettingsStore;
@@ -30,6 +29,7 @@ inline constexpr std::string_view knownKeys = "knownKeys";
 inline constexpr std::string_view deviceNames = "deviceNames";
 inline constexpr std::string_view myDevices = "myDevices";
 inline constexpr std::string_view startAtLogin = "startAtLogin";
+inline constexpr std::string_view panelFrame = "panelFrame";
 }  // namespace settingsKey
 
 using TextMap = std::map<std::string, std::string>;
@@ -50,6 +50,8 @@ struct Settings {
     std::vector<std::string> myDevices;
     // Off until the user turns it on.
     bool startAtLogin = false;
+    // The panel window's last frame as "x,y,width,height"; empty until the panel was first placed.
+    std::string panelFrame;
 };
 
 // What loading needs from the machine besides the store; tests point these at prepared files.
@@ -72,12 +74,5 @@ std::optional<std::string> prettyHostName(const std::filesystem::path& machineIn
 
 // The folder "Quobblefin" inside `downloadsFolder`, or inside the user's download folder when that is empty.
 std::filesystem::path defaultReceiveFolder(const std::filesystem::path& downloadsFolder);
-
-// Folder bookmarks. Linux has no sandbox, so a bookmark is the folder's path itself: it can be made and
-// resolved for an existing folder, and opening or closing access to it needs nothing.
-namespace folderBookmark {
-std::optional<platform::Bytes> create(const std::filesystem::path& folder);
-std::optional<std::filesystem::path> resolve(platform::ByteView bookmark);
-}  // namespace folderBookmark
 
 }  // namespace qb::model

@@ -4,7 +4,7 @@
 
 #include "platform/ApplicationId.h"
 #include "platform/FileWrite.h"
-#include "platform/SettingsStore.h"
+#include "platform/UserFolders.h"
 
 namespace qb::platform {
 
@@ -32,7 +32,7 @@ std::string asDesktopString(std::string_view text) {
 AutostartEntry::AutostartEntry(std::filesystem::path file) : file_(std::move(file)) {}
 
 std::filesystem::path AutostartEntry::defaultFile() {
-    return userConfigHome() / "autostart" / (std::string(kApplicationId) + ".desktop");
+    return xdgFolder("XDG_CONFIG_HOME", ".config") / "autostart" / (std::string(kApplicationId) + ".desktop");
 }
 
 bool AutostartEntry::exists() const {
@@ -46,7 +46,7 @@ bool AutostartEntry::install(const std::filesystem::path& executable) const {
     if (error) {
         return false;
     }
-    return replaceFile(file_, autostartEntryText(executable));
+    return !replaceFile(file_, autostartEntryText(executable));
 }
 
 bool AutostartEntry::remove() const {

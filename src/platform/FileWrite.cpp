@@ -35,18 +35,27 @@ std::error_code syncFolder(const std::filesystem::path& folder) {
     return {};
 }
 
-bool replaceFile(const std::filesystem::path& file, std::string_view text) {
+std::error_code replaceFile(const std::filesystem::path& file, std::string_view text) {
     std::string tempName = file.string() + ".XXXXXX";
-    const UniqueFd fd(::mkostemp(tempName.data(), O_CLOEXEC));  // created 0600
+    UniqueFd fd(::mkostemp(tempName.data(), O_CLOEXEC));  // created 0600
     if (!fd) {
-        return false;
+        return {errno, std::system_category()};
     }
-    if (writeAll(fd.get(), asBytes(text)) || ::fsync(fd.get()) != 0 || ::rename(tempName.c_str(), file.c_str()) != 0) {
+    std::error_code error = writeAll(fd.get(), asBytes(text));
+    if (!error && ::fsync(fd.get()) != 0) {
+        error = {errno, std::system_category()};
+    }
+    if (const auto closeError = fd.close(); !error) {
+        error = closeError;
+    }
+    if (!error && ::rename(tempName.c_str(), file.c_str()) != 0) {
+        error = {errno, std::system_category()};
+    }
+    if (error) {
         ::unlink(tempName.c_str());
-        return false;
+        return error;
     }
-    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
-    return !syncFolder(folder);
+    return syncFolder(file.has_parent_path() ? file.parent_path() : std::filesystem::path("."));
 }
 
 }  // namespace qb::platform

@@ -15,8 +15,8 @@ std::error_code writeAll(int fd, ByteView bytes);
 std::error_code syncFolder(const std::filesystem::path& folder);
 
 // Replaces `file` with `text` so that a reader or a crash sees either the old or the new file whole: a temporary
-// file (mode 0600) in the same folder, fsync, rename, fsync of the folder. False when any step fails; the old
-// file then stays as it was.
-bool replaceFile(const std::filesystem::path& file, std::string_view text);
+// file (mode 0600) in the same folder, fsync, checked close, rename, fsync of the folder. The first failure;
+// the old file then stays as it was.
+std::error_code replaceFile(const std::filesystem::path& file, std::string_view text);
 
 }  // namespace qb::platform

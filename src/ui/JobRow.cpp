@@ -87,9 +87,8 @@ JobRow::JobRow(QWidget* parent) : CardFrame(kStyle.look, parent) {
 
 void JobRow::setJob(const TransferJob& job) {
     const Tint tint = stateTint(job.state);
-    // Arrows stand in for the direction symbols; the colour carries the state.
-    icon_->setText(isOutgoing(job) ? QStringLiteral("↑") : QStringLiteral("↓"));
-    styleText(*icon_, TextStyle::title2, tint);
+    // The arrow carries the direction, its colour the state.
+    setSymbol(*icon_, isOutgoing(job) ? Symbol::outgoing : Symbol::incoming, tint, TextStyle::title2);
     name_->setText(QString::fromStdString(job.name));
     status_->setText(jobStatusText(job));
     styleText(*status_, TextStyle::caption2, tint);

@@ -3,10 +3,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QShortcut>
+#include <QStyle>
 #include <QToolButton>
 
 #include "model/AppModel.h"
 #include "ui/ElidedLabel.h"
+#include "ui/Symbols.h"
 
 namespace qb::ui {
 
@@ -31,13 +33,14 @@ ShareBanner::ShareBanner(model::AppModel& model, QWidget* parent) : CardFrame(kS
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(kStyle.padding, kStyle.padding, kStyle.padding, kStyle.padding);
     auto* icon = new QLabel(this);
-    icon->setPixmap(symbolIcon("document-send", QStyle::SP_ArrowUp, *this).pixmap(kStyle.iconSize, kStyle.iconSize));
+    icon->setPixmap(symbolIcon(Symbol::send).pixmap(kStyle.iconSize, kStyle.iconSize));
     row->addWidget(icon);
     title_ = new ElidedLabel(this);
     styleText(*title_, TextStyle::subheadline, Tint::primary, QFont::DemiBold);
     row->addWidget(title_, 1);
     close_ = new QToolButton(this);
-    close_->setIcon(symbolIcon("window-close", QStyle::SP_TitleBarCloseButton, *this));
+    close_->setIcon(QIcon::fromTheme(QStringLiteral("window-close-symbolic"),
+                                     style()->standardIcon(QStyle::SP_TitleBarCloseButton)));
     close_->setAutoRaise(true);
     row->addWidget(close_);
     connect(close_, &QToolButton::clicked, this, [this] { model_.dropShare(); });

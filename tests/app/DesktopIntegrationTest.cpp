@@ -95,7 +95,7 @@ protected:
 
 // The file manager's "--share" reaches the running instance: the items wait in it, the process is done at once.
 TEST_F(DesktopIntegrationTest, ShareWithARunningInstanceStagesTheItemsThereAndExitsAtOnce) {
-    app::AppDelegate delegate(true, config);
+    app::AppDelegate delegate(app::LaunchOptions{.hidden = true, .trayAvailable = false}, config);
     delegate.launch();
     app::ReopenListener listener(app::reopenChannelName(),
                                  [&delegate](app::ReopenRequest request) { delegate.share(std::move(request.share)); });
@@ -127,7 +127,7 @@ TEST_F(DesktopIntegrationTest, ShareWithARunningInstanceStagesTheItemsThereAndEx
 
 // The tray menu lists the online devices for waiting items; choosing one sends them there.
 TEST_F(DesktopIntegrationTest, ChoosingAnOnlineDeviceSendsTheWaitingItems) {
-    app::AppDelegate delegate(true, config);
+    app::AppDelegate delegate(app::LaunchOptions{.hidden = true, .trayAvailable = false}, config);
     delegate.launch();
     const model::Peer desk{"Desk", "Desk", platform::HostPort{"127.0.0.1", 9}, 3, std::nullopt};
     delegate.model().setMyDevices({"Desk", "Laptop"});
@@ -162,7 +162,7 @@ TEST_F(DesktopIntegrationTest, ChoosingAnOnlineDeviceSendsTheWaitingItems) {
 
 // The tray menu's "Start at login" writes the autostart entry that starts the program hidden, and removes it.
 TEST_F(DesktopIntegrationTest, TrayStartAtLoginTogglesTheAutostartEntry) {
-    app::AppDelegate delegate(true, config);
+    app::AppDelegate delegate(app::LaunchOptions{.hidden = true, .trayAvailable = false}, config);
     delegate.launch();
     QAction* toggle = nullptr;
     for (QAction* action : delegate.menu()->actions()) {

@@ -10,8 +10,10 @@
 #include "WidgetApp.h"
 #include "l10n/L.h"
 #include "model/AppModel.h"
+#include "model/ModelServices.h"
 #include "support/TestEnv.h"
 #include "ui/PanelView.h"
+#include "ui/SettingsPopover.h"
 #include "ui/ShareBanner.h"
 #include "ui/StartAtLoginToggle.h"
 
@@ -77,17 +79,22 @@ TEST_F(ShareBannerTest, CloseButtonAndEscapeDropTheItems) {
     EXPECT_TRUE(model->sharedItems().empty());
 }
 
+// The settings popover holds the toggle; it writes the setting and follows it.
 TEST_F(ShareBannerTest, StartAtLoginToggleWritesTheSettingAndFollowsIt) {
-    ui::StartAtLoginToggle toggle(*model);
-    EXPECT_EQ(toggle.text(), QStringLiteral("Start at login"));
-    EXPECT_FALSE(toggle.isChecked());
-    toggle.click();
+    ui::PanelView view(*model);
+    view.toggleSettings();
+    ASSERT_NE(view.settings(), nullptr);
+    auto* toggle = view.settings()->findChild<ui::StartAtLoginToggle*>(QStringLiteral("startAtLogin"));
+    ASSERT_NE(toggle, nullptr);
+    EXPECT_EQ(toggle->text(), QStringLiteral("Start at login"));
+    EXPECT_FALSE(toggle->isChecked());
+    toggle->click();
     EXPECT_TRUE(model->startAtLogin());
     model->setStartAtLogin(false);
-    EXPECT_FALSE(toggle.isChecked());
+    EXPECT_FALSE(toggle->isChecked());
     l10n::L::setLang("fr");
     model->setLang("fr");
-    EXPECT_EQ(toggle.text(), QStringLiteral("Ouvrir à l’ouverture de session"));
+    EXPECT_EQ(toggle->text(), QStringLiteral("Ouvrir à l’ouverture de session"));
 }
 
 }  // namespace
