@@ -117,6 +117,8 @@ TEST_F(StartupTest, TheMenuFollowsTheLanguage) {
     EXPECT_EQ(titles(*delegate.menu()),
               (QStringList{QStringLiteral("Show / Hide Quobblefin panel|Ctrl+D"),
                            QStringLiteral("Open received‑files folder|Ctrl+O"), QStringLiteral("Language|"),
+                           // The share submenu, hidden and untitled while nothing waits.
+                           QStringLiteral("|"), QStringLiteral("-"), QStringLiteral("Start at login|"),
                            QStringLiteral("-"), QStringLiteral("Quit Quobblefin|Ctrl+Q")}));
     EXPECT_EQ(delegate.menu()->actions().at(2)->menu()->actions().size(), 13);
     EXPECT_EQ(checkedLanguage(*delegate.menu()), QStringLiteral("en"));
