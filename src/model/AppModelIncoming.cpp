@@ -10,6 +10,7 @@
 #include "model/Inbox.h"
 #include "model/IncomingDecision.h"
 #include "model/MainThread.h"
+#include "platform/Printable.h"
 
 namespace qb::model {
 
@@ -31,7 +32,7 @@ int announcedFileCount(const transfer::FileHeader& header) {
 
 void printListening(const std::string& name, std::uint16_t port) {
     // Scripts wait for this line, so it must not sit in a buffer.
-    std::cout << "[quobblefin] listening as \"" << name << "\" port " << port << std::endl;
+    std::cout << "[quobblefin] listening as \"" << platform::printable(name) << "\" port " << port << std::endl;
 }
 
 // Asks the main thread for the receive folder; the server calls this on its own strand for every transfer.

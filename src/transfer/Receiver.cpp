@@ -25,6 +25,14 @@ TransferError networkFailure(std::error_code error) {
     return TransferError::system(error);
 }
 
+// False when the file system of `base` has less room for unprivileged writers than the header announces.
+// When the free space cannot be learnt, the writes themselves find out.
+bool fitsIn(const fs::path& base, std::int64_t size) {
+    std::error_code unknown;
+    const auto space = fs::space(base, unknown);
+    return unknown || size <= 0 || static_cast<std::uintmax_t>(size) <= space.available;
+}
+
 // The body of one transfer, file after file of the layout's plan.
 class BodyReceipt {
 public:
@@ -82,9 +90,15 @@ asio::awaitable<BodyOutcome> receiveBody(Stream& stream, const FileHeader& heade
                                          const ReceiveReports& reports) {
     std::error_code ignored;
     fs::create_directories(base, ignored);
+    if (!fitsIn(base, header.size)) {
+        co_return BodyOutcome{BodyEnding::refused, TransferError::io(L::t("err.noSpace"))};
+    }
     ReceiverLayout layout(base);
-    if (!layout.prepare(header)) {
-        co_return BodyOutcome{BodyEnding::refused, TransferError::io(L::t("err.createFolder"))};
+    if (const auto prepared = layout.prepare(header); prepared != ReceiverLayout::Prepared::ready) {
+        layout.removeMade();
+        const bool folder = prepared == ReceiverLayout::Prepared::folderFailed;
+        co_return BodyOutcome{BodyEnding::refused,
+                              TransferError::io(L::t(folder ? "err.createFolder" : "err.createFile"))};
     }
     if (reports.onBegin) {
         reports.onBegin(header);
