@@ -7,8 +7,15 @@ BUILD_DEPS := g++ cmake ninja-build pkg-config ccache libssl-dev openssl libasio
 	libavahi-client-dev nlohmann-json3-dev libicu-dev libcanberra-dev \
 	qt6-base-dev qt6-base-dev-tools libqt6svg6 libgl-dev libgtest-dev libgmock-dev clang-format
 TEST_DEPS  := avahi-daemon avahi-utils dbus iproute2 xvfb xauth procps
+FUZZ_DEPS  := clang libclang-rt-14-dev
 
-.PHONY: all deps test-deps configure build run test format bench clean
+# Seconds each fuzz target runs, and how many run at once. CI keeps them short; run `make fuzz
+# FUZZ_SECONDS=600` for a longer search.
+FUZZ_SECONDS ?= 60
+FUZZ_PARALLEL ?= 2
+CI_FUZZ_SECONDS ?= 60
+
+.PHONY: all deps test-deps configure build run test sanitize fuzz format bench clean
 
 all: build
 
@@ -27,9 +34,20 @@ build: configure
 run: build
 	$(BUILD)/src/app/quobblefin
 
+# The suites, then the sanitizer builds, then a short fuzz run of every target.
 test: test-deps configure
+	@tools/install-deps.sh $(FUZZ_DEPS)
 	@cmake --build $(BUILD) -j $(JOBS)
 	@tests/support/run-tests.sh $(BUILD)
+	@tests/support/run-sanitizers.sh
+	@tests/support/run-fuzz.sh $(CI_FUZZ_SECONDS) $(FUZZ_PARALLEL)
+
+sanitize: test-deps
+	@tests/support/run-sanitizers.sh
+
+fuzz: deps
+	@tools/install-deps.sh $(FUZZ_DEPS)
+	@tests/support/run-fuzz.sh $(FUZZ_SECONDS) $(FUZZ_PARALLEL)
 
 bench: deps
 	@bench/run.sh

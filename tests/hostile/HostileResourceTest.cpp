@@ -1,0 +1,114 @@
+// Many connections that never finish their header: the listener keeps only its cap of them, its memory
+// stays flat, and a good transfer still gets through.
+
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <iostream>
+
+#include "HostilePeer.h"
+#include "platform/ProcessLimits.h"
+
+namespace qb::transfer {
+namespace {
+
+using namespace test;
+
+constexpr int kConnections = 1000;
+
+struct ResourceRow {
+    const char* name;
+    bool tls;
+    platform::Bytes sent;  // then nothing more
+};
+
+// How many of `sockets` the server has closed, once that number stops growing (bounded wait).
+int closedByServer(std::vector<asio::ip::tcp::socket>& sockets, int expectedAtLeast) {
+    int closed = 0;
+    for (int round = 0; round < 200; ++round) {
+        std::vector<pollfd> polls;
+        for (auto& socket : sockets) {
+            polls.push_back({socket.native_handle(), POLLIN | POLLRDHUP, 0});
+        }
+        ::poll(polls.data(), polls.size(), 0);
+        closed = static_cast<int>(std::count_if(polls.begin(), polls.end(), [](const pollfd& p) {
+            return (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+        }));
+        if (closed >= expectedAtLeast) {
+            break;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    return closed;
+}
+
+TEST(HostileResourceTest, ThousandsOfSilentConnectionsAreCappedAndCostNothingLasting) {
+    platform::raiseOpenFileLimit();
+    const std::vector<ResourceRow> rows{
+        {"1,000 idle connections", false, {}},
+        {"1,000 prefixes announcing 1 MiB", false, prefixed("", 1'048'575)},
+        {"1,000 idle TLS connections", true, {}},
+        {"1,000 TLS prefixes announcing 1 MiB", true, prefixed("", 1'048'575)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ServerHarness harness(row.tls);
+        harness.create().start();
+        const std::optional<identity::Identity> sender =
+            row.tls ? std::optional<identity::Identity>(std::in_place, keysIn(harness.temp / "sender")) : std::nullopt;
+        harness.expectStillServes(sender ? &*sender : nullptr);
+        const long before = residentKiB();
+
+        std::vector<asio::ip::tcp::socket> plain;
+        std::vector<std::unique_ptr<asio::ssl::stream<asio::ip::tcp::socket>>> secure;
+        asio::ssl::context client(asio::ssl::context::tls_client);
+        const asio::ip::tcp::endpoint server(asio::ip::make_address("127.0.0.1"), harness.server->port());
+        for (int i = 0; i < kConnections; ++i) {
+            asio::ip::tcp::socket socket(harness.io);
+            socket.connect(server);
+            if (!row.sent.empty() && !row.tls) {
+                asio::write(socket, asio::buffer(row.sent));
+            }
+            plain.push_back(std::move(socket));
+        }
+        // TLS peers that finish the handshake and then send their prefix: a few, since each costs the test
+        // a handshake; the idle ones above stay in the handshake.
+        if (row.tls && !row.sent.empty()) {
+            plain.clear();
+            for (int i = 0; i < 40; ++i) {
+                auto stream = std::make_unique<asio::ssl::stream<asio::ip::tcp::socket>>(harness.io, client);
+                stream->next_layer().connect(server);
+                stream->handshake(asio::ssl::stream_base::client);
+                asio::write(*stream, asio::buffer(row.sent));
+                secure.push_back(std::move(stream));
+            }
+        }
+        std::vector<asio::ip::tcp::socket>& watched = plain;
+        std::vector<asio::ip::tcp::socket> secureSockets;
+        const int opened = row.tls && !row.sent.empty() ? 40 : kConnections;
+        const int cap = static_cast<int>(harness.options.waitingCaps.perAddress);
+        int closed = 0;
+        if (secure.empty()) {
+            closed = closedByServer(watched, opened - cap);
+        } else {
+            for (int round = 0; round < 200 && closed < opened - cap; ++round) {
+                closed = 0;
+                for (auto& stream : secure) {
+                    pollfd p{stream->next_layer().native_handle(), POLLIN | POLLRDHUP, 0};
+                    ::poll(&p, 1, 0);
+                    closed += (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0 ? 1 : 0;
+                }
+                std::this_thread::sleep_for(50ms);
+            }
+        }
+        const long during = residentKiB();
+        harness.expectStillServes(sender ? &*sender : nullptr);
+        std::cout << "[figures] " << row.name << ": " << opened << " opened, " << opened - closed
+                  << " held by the server, resident " << before << " KiB before, " << during << " KiB while held\n";
+        EXPECT_LE(opened - closed, cap);
+        EXPECT_LT(during - before, 8 * 1024) << "memory grew with the silent connections";
+    }
+}
+
+}  // namespace
+}  // namespace qb::transfer
