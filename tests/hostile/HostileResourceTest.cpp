@@ -16,6 +16,19 @@ using namespace test;
 
 constexpr int kConnections = 1000;
 
+// AddressSanitizer keeps freed memory in quarantine, so the resident size says nothing there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kMemoryTellsTheTruth = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kMemoryTellsTheTruth = false;
+#else
+constexpr bool kMemoryTellsTheTruth = true;
+#endif
+#else
+constexpr bool kMemoryTellsTheTruth = true;
+#endif
+
 struct ResourceRow {
     const char* name;
     bool tls;
@@ -106,7 +119,9 @@ TEST(HostileResourceTest, ThousandsOfSilentConnectionsAreCappedAndCostNothingLas
         std::cout << "[figures] " << row.name << ": " << opened << " opened, " << opened - closed
                   << " held by the server, resident " << before << " KiB before, " << during << " KiB while held\n";
         EXPECT_LE(opened - closed, cap);
-        EXPECT_LT(during - before, 8 * 1024) << "memory grew with the silent connections";
+        if (kMemoryTellsTheTruth) {
+            EXPECT_LT(during - before, 8 * 1024) << "memory grew with the silent connections";
+        }
     }
 }
 
