@@ -8,6 +8,7 @@
 #include "app/CommandLine.h"
 #include "app/CommandLineModes.h"
 #include "identity/Identity.h"
+#include "platform/ProcessLimits.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ int runCommand(const qb::app::Command& command, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    qb::platform::raiseOpenFileLimit();
     const std::vector<std::string> arguments(argv, argv + argc);
     const int status = runCommand(qb::app::parseCommandLine(arguments), argc, argv);
     // Returning (not _exit) lets the ephemeral identity's exit handler remove its key-store items.

@@ -38,21 +38,27 @@ ReceiverLayout::~ReceiverLayout() {
     }
 }
 
-bool ReceiverLayout::prepare(const FileHeader& header) {
+ReceiverLayout::Prepared ReceiverLayout::prepare(const FileHeader& header) {
     // The receive folder itself may be a link (the user chose it); everything below it is opened
     // relative to this descriptor.
     baseFd_ = UniqueFd(::open(base_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     const auto mode = layoutModeOf(header);
     if (mode == LayoutMode::singleFile) {
         const auto top = addTop(topName(header.name));
-        plan_.push_back({top, {}, std::max<std::int64_t>(header.size, 0), tops_[top].location});
-        return true;
+        if (!top) {
+            return Prepared::noFreeName;
+        }
+        plan_.push_back({*top, {}, std::max<std::int64_t>(header.size, 0), tops_[*top].location});
+        return Prepared::ready;
     }
     std::optional<std::size_t> folderTop;
     if (mode == LayoutMode::folder) {
         folderTop = addTop(topName(header.name));
+        if (!folderTop) {
+            return Prepared::noFreeName;
+        }
         if (!makeTopFolder(tops_[*folderTop])) {
-            return false;
+            return Prepared::folderFailed;
         }
     }
     for (const auto& entry : *header.files) {
@@ -61,30 +67,39 @@ bool ReceiverLayout::prepare(const FileHeader& header) {
             continue;
         }
         std::span<const std::string> inner(*components);
-        std::size_t top = 0;
-        if (folderTop) {
-            top = *folderTop;
-        } else {
-            const auto root = roots_.find(inner.front());
-            if (root != roots_.end()) {
-                top = root->second;
-            } else {
-                top = addTop(inner.front());
-                roots_.emplace(inner.front(), top);
+        auto top = folderTop;
+        if (!top) {
+            top = rootOf(inner.front());
+            if (!top) {
+                return Prepared::noFreeName;
             }
             inner = inner.subspan(1);
         }
-        planEntry(top, inner, entry);
+        planEntry(*top, inner, entry);
     }
-    return true;
+    return Prepared::ready;
 }
 
-std::size_t ReceiverLayout::addTop(const std::string& wantedName) {
+std::optional<std::size_t> ReceiverLayout::rootOf(const std::string& firstComponent) {
+    if (const auto root = roots_.find(firstComponent); root != roots_.end()) {
+        return root->second;
+    }
+    const auto top = addTop(firstComponent);
+    if (top) {
+        roots_.emplace(firstComponent, *top);
+    }
+    return top;
+}
+
+std::optional<std::size_t> ReceiverLayout::addTop(const std::string& wantedName) {
     // Reserving the chosen location keeps a later first component from being given the same one before
     // either exists on the disk.
     const auto location = uniqueURL(base_ / wantedName, reserved_);
-    reserved_.insert(location);
-    tops_.push_back({location.filename().string(), location, false});
+    if (!location) {
+        return std::nullopt;
+    }
+    reserved_.insert(*location);
+    tops_.push_back({location->filename().string(), *location, false});
     return tops_.size() - 1;
 }
 
