@@ -19,6 +19,7 @@
 #include "l10n/L.h"
 #include "model/AppModel.h"
 #include "model/PathText.h"
+#include "platform/AvahiDnsSd.h"
 #include "platform/SettingsStore.h"
 #include "platform/desktop/DesktopNotifier.h"
 #include "platform/desktop/EventSounds.h"
@@ -132,6 +133,19 @@ private:
     std::function<void()> reopen_;
 };
 
+// The model advertises and browses through the system's mDNS responder, and connections to discovered
+// services resolve through it.
+model::ModelConfig dnsSdConfig(const std::shared_ptr<platform::AvahiDnsSd>& dnsSd) {
+    model::ModelConfig config;
+    if (!dnsSd) {
+        return config;
+    }
+    platform::setServiceResolver(dnsSd->resolver());
+    config.server.makeAdvertiser = [dnsSd] { return dnsSd->makeAdvertiser(); };
+    config.discovery.browser = dnsSd->makeBrowser();
+    return config;
+}
+
 }  // namespace
 
 AppDelegate::AppDelegate(bool hidden, model::ModelConfig config, QObject* parent)
@@ -217,10 +231,14 @@ int runApplication(int argc, char** argv) {
     if (tellRunningInstance(channel)) {
         return 0;
     }
-    AppDelegate delegate(hasArgument(argc, argv, "--hidden"));
-    ReopenListener reopen(channel, [&delegate] { delegate.showPanel(); });
-    delegate.launch();
-    QApplication::exec();
+    const auto dnsSd = platform::AvahiDnsSd::create();
+    {
+        AppDelegate delegate(hasArgument(argc, argv, "--hidden"), dnsSdConfig(dnsSd));
+        ReopenListener reopen(channel, [&delegate] { delegate.showPanel(); });
+        delegate.launch();
+        QApplication::exec();
+    }
+    platform::setServiceResolver({});
     return 0;
 }
 

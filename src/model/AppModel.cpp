@@ -7,6 +7,7 @@
 
 #include "identity/Identity.h"
 #include "l10n/L.h"
+#include "model/Discovery.h"
 #include "model/Inbox.h"
 #include "model/PathText.h"
 #include "platform/SettingsStore.h"
@@ -38,8 +39,8 @@ void AppModel::start() {
     if (settings_.receiveMode != ReceiveMode::off) {
         startServer();
     }
-    // The peer browser and the presence monitor report through setPeers() and setUnreachable(); the browser
-    // hides this device by registeredName() and ownKey().
+    discovery_ = std::make_unique<Discovery>(*this, config_.discovery);
+    discovery_->start();
     // The desktop's notification service asks for no permission, so there is nothing to request here; a
     // process that may not post notifications simply has no notify hook.
 }

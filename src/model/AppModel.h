@@ -30,6 +30,8 @@ class SettingsStore;
 
 namespace qb::model {
 
+class Discovery;
+
 // The one object that owns everything the user sees: settings, discovered peers, jobs, requests, inbox and
 // the trust collections. Lives on the main thread and is touched nowhere else; every component reports to it
 // through callbacks that hold it weakly and hop to the main thread first. Every change is announced by
@@ -42,7 +44,8 @@ public:
     explicit AppModel(ModelConfig config, QObject* parent = nullptr);
     ~AppModel() override;
 
-    // Creates the receive folder, reads the inbox, starts receiving unless it is off, prepares notifications.
+    // Creates the receive folder, reads the inbox, starts receiving unless it is off, starts browsing for peers
+    // and probing the user's devices, prepares notifications.
     void start();
 
     // Settings. Each setter stores the value and runs the effects of the change.
@@ -181,6 +184,7 @@ private:
     std::vector<InboxItem> inbox_;
     std::map<std::string, std::string> incomingFrom_;
     std::shared_ptr<transfer::TransferServer> server_;
+    std::unique_ptr<Discovery> discovery_;
     // Tells the current server's start report from a replaced server's late one.
     unsigned serverGeneration_ = 0;
 

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "model/Discovery.h"
 #include "model/Settings.h"
 #include "platform/Endpoint.h"
 #include "transfer/TransferError.h"
@@ -82,6 +83,7 @@ struct ModelConfig {
     // Unset means the real file sender.
     SenderHooks sender;
     ServerSetup server;
+    DiscoverySetup discovery;
     // This device's key fingerprint; unset means the shared device identity's.
     std::function<std::string()> ownKey;
 };
