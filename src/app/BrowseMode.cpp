@@ -62,6 +62,18 @@ std::string resolvedAddress(platform::AvahiDnsSd& dnsSd, const discovery::Peer& 
     return outcome->text;
 }
 
+// A name from the network on one line of its own: control characters (tabs and line breaks among them) would
+// break the columns, so each becomes a space.
+std::string oneLine(std::string text) {
+    for (char& c : text) {
+        const auto code = static_cast<unsigned char>(c);
+        if (code < 0x20 || code == 0x7F) {
+            c = ' ';
+        }
+    }
+    return text;
+}
+
 std::optional<std::string> ownFingerprint() {
     auto key = identity::Identity::shared().ownFingerprint();
     return key.empty() ? std::nullopt : std::optional<std::string>(std::move(key));
@@ -90,7 +102,7 @@ int runBrowse(const BrowseMode& mode, std::ostream& out, std::ostream& err) {
 
     const auto peers = latest->take();
     for (const auto& peer : peers) {
-        out << peer.name << '\t' << peer.proto << '\t' << peer.key.value_or("-") << '\t'
+        out << oneLine(peer.name) << '\t' << peer.proto << '\t' << peer.key.value_or("-") << '\t'
             << resolvedAddress(*dnsSd, peer) << '\n';
     }
     out.flush();
