@@ -27,13 +27,19 @@ ns="qb-sandbox-$$"
 work=$(mktemp -d /tmp/qb-sandbox.XXXXXX)
 dbus_pid=""
 ns_made=""
+command_pid=""
 
 teardown() {
   trap - EXIT INT TERM
+  if [ -n "$command_pid" ]; then
+    kill -TERM "$command_pid" 2>/dev/null
+    for _ in $(seq 50); do alive "$command_pid" || break; sleep 0.1; done
+    kill -KILL "$command_pid" 2>/dev/null
+  fi
   [ -x "$work/avahi-ctl" ] && "$work/avahi-ctl" stop
   if [ -n "$dbus_pid" ]; then
     kill -TERM "$dbus_pid" 2>/dev/null
-    for _ in $(seq 50); do kill -0 "$dbus_pid" 2>/dev/null || break; sleep 0.1; done
+    for _ in $(seq 50); do alive "$dbus_pid" || break; sleep 0.1; done
     [ "$(cat /run/dbus/pid 2>/dev/null)" = "$dbus_pid" ] && rm -f /run/dbus/pid /run/dbus/system_bus_socket
   fi
   [ -n "$ns_made" ] && ip netns delete "$ns" 2>/dev/null
@@ -44,6 +50,9 @@ trap 'teardown; exit 130' INT
 trap 'teardown; exit 143' TERM
 
 in_ns() { ip netns exec "$ns" "$@"; }
+
+# A process that exited but was not reaped yet (a zombie) counts as gone.
+alive() { [ -n "$1" ] && kill -0 "$1" 2>/dev/null && [ "$(ps -o stat= -p "$1" | cut -c1)" != "Z" ]; }
 
 system_bus_answers() {
   dbus-send --system --print-reply --reply-timeout=2000 --dest=org.freedesktop.DBus / \
@@ -74,7 +83,7 @@ in_ns ip link set vb up
 if ! system_bus_answers; then
   mkdir -p /run/dbus
   stale=$(cat /run/dbus/pid 2>/dev/null)
-  if [ -n "$stale" ] && kill -0 "$stale" 2>/dev/null; then
+  if alive "$stale"; then
     skip "a system D-Bus (pid $stale) runs but does not answer; this sandbox never touches it"
   fi
   # A socket and pid file left behind by a bus that is gone would make the new one fail.
@@ -120,7 +129,11 @@ case "\$1" in
     pid=\$(cat "\$pidfile" 2>/dev/null) || exit 0
     rm -f "\$pidfile"
     kill -TERM "\$pid" 2>/dev/null || exit 0
-    for _ in \$(seq 50); do kill -0 "\$pid" 2>/dev/null || exit 0; sleep 0.1; done
+    for _ in \$(seq 50); do
+      state=\$(ps -o stat= -p "\$pid" | cut -c1)
+      [ -z "\$state" ] || [ "\$state" = Z ] && exit 0
+      sleep 0.1
+    done
     kill -KILL "\$pid" 2>/dev/null ;;
 esac
 CTL
@@ -133,4 +146,10 @@ if ! wait_for 100 avahi_running; then
 fi
 
 export QB_SANDBOX=1 QB_SANDBOX_AVAHI_CTL="$work/avahi-ctl"
-in_ns "$@"
+# In the background, so that a signal reaches the traps at once instead of after the command.
+ip netns exec "$ns" "$@" &
+command_pid=$!
+wait "$command_pid"
+status=$?
+command_pid=""
+exit "$status"
