@@ -87,18 +87,24 @@ TEST(DiscoverySandboxTest, AvahiBrowseSeesTheAdvertisedTxtRecords) {
     const std::string tlsName = "Zo\xC3\xAB's Lab";
     std::atomic<int> started{0};
     std::vector<std::shared_ptr<transfer::TransferServer>> servers;
-    for (const identity::Identity* who : {&identity, static_cast<identity::Identity*>(nullptr)}) {
+    std::string longName;
+    for (int i = 0; i < 200; ++i) {
+        longName += "\xC3\x96";
+    }
+    const std::vector<std::pair<const identity::Identity*, std::string>> listeners{
+        {&identity, tlsName}, {nullptr, "Plain Box"}, {nullptr, longName}};
+    for (const auto& [who, name] : listeners) {
         transfer::TransferServer::Options options;
         options.identity = who;
         options.advertiser = dnsSd().makeAdvertiser();
         auto created = transfer::TransferServer::create(
-            who ? tlsName : "Plain Box", [&dir] { return dir.path(); }, std::move(options));
+            name, [&dir] { return dir.path(); }, std::move(options));
         ASSERT_TRUE(created.server);
         created.server->onStarted = [&started](const std::string&, std::uint16_t) { ++started; };
         created.server->start();
         servers.push_back(std::move(created.server));
     }
-    ASSERT_TRUE(pollUntil([&] { return started >= 2; }));
+    ASSERT_TRUE(pollUntil([&] { return started >= 3; }));
 
     std::map<std::string, std::vector<std::string>> txtByName;
     ASSERT_TRUE(pollUntil([&] {
@@ -106,7 +112,7 @@ TEST(DiscoverySandboxTest, AvahiBrowseSeesTheAdvertisedTxtRecords) {
         for (auto& service : avahiBrowse(kType)) {
             txtByName[service.name] = service.txt;
         }
-        return txtByName.size() >= 2;
+        return txtByName.size() >= 3;
     }));
     const auto has = [](const std::vector<std::string>& txt, const std::string& entry) {
         return std::find(txt.begin(), txt.end(), entry) != txt.end();
@@ -119,6 +125,8 @@ TEST(DiscoverySandboxTest, AvahiBrowseSeesTheAdvertisedTxtRecords) {
     EXPECT_TRUE(has(plain, "v=3"));
     EXPECT_TRUE(has(plain, "n=Plain Box"));
     EXPECT_TRUE(std::none_of(plain.begin(), plain.end(), [](const std::string& e) { return e.starts_with("k="); }));
+    // 255 bytes at most per entry, cut between characters: "n=" and 126 two-byte characters.
+    EXPECT_TRUE(has(txtByName[transfer::Wire::asciiName(longName)], "n=" + longName.substr(0, 252)));
 }
 
 TEST(DiscoverySandboxTest, TxtRecordsPublishedByHandBecomePeers) {
