@@ -29,8 +29,8 @@ Discovery::Discovery(AppModel& model, DiscoverySetup setup) : model_(model), set
 Discovery::~Discovery() = default;
 
 void Discovery::start() {
-    startBrowser();
     startMonitor();
+    startBrowser();
 }
 
 void Discovery::startBrowser() {
