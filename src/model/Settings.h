@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "model/ReceiveMode.h"
-#include "platform/Bytes.h"
 
 namespace qb::platform {
 class SettingsStore;
@@ -69,12 +68,5 @@ std::optional<std::string> prettyHostName(const std::filesystem::path& machineIn
 
 // The folder "Quobblefin" inside `downloadsFolder`, or inside the user's download folder when that is empty.
 std::filesystem::path defaultReceiveFolder(const std::filesystem::path& downloadsFolder);
-
-// Folder bookmarks. Linux has no sandbox, so a bookmark is the folder's path itself: it can be made and
-// resolved for an existing folder, and opening or closing access to it needs nothing.
-namespace folderBookmark {
-std::optional<platform::Bytes> create(const std::filesystem::path& folder);
-std::optional<std::filesystem::path> resolve(platform::ByteView bookmark);
-}  // namespace folderBookmark
 
 }  // namespace qb::model

@@ -11,6 +11,7 @@
 #include "WidgetApp.h"
 #include "app/Application.h"
 #include "model/AppModel.h"
+#include "model/ModelServices.h"
 #include "platform/desktop/DesktopNotifier.h"
 #include "support/TestEnv.h"
 #include "ui/PanelWindow.h"
