@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/Application.h"
+#include "app/BrowseMode.h"
 #include "app/CommandLine.h"
 #include "app/CommandLineModes.h"
 #include "identity/Identity.h"
@@ -22,6 +23,8 @@ int runCommand(const qb::app::Command& command, int argc, char** argv) {
                 return qb::app::runSend(mode, std::cout);
             } else if constexpr (std::is_same_v<Mode, qb::app::PairMode>) {
                 return qb::app::runPair(mode, std::cout);
+            } else if constexpr (std::is_same_v<Mode, qb::app::BrowseMode>) {
+                return qb::app::runBrowse(mode, std::cout, std::cerr);
             } else {
                 return qb::app::runApplication(argc, argv);
             }

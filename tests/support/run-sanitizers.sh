@@ -20,7 +20,7 @@ run_preset() {
   cmake --build "build/$preset" -j "$jobs" --target "$@"
   rm -rf "build/$preset/test-home"
   mkdir -p "build/$preset/test-home"
-  QT_QPA_PLATFORM=offscreen ctest --test-dir "build/$preset" -L "$labels" --output-on-failure -j "$jobs" --timeout 600
+  QT_QPA_PLATFORM=offscreen ctest --test-dir "build/$preset" -L "$labels" -LE sandbox --output-on-failure -j "$jobs" --timeout 600
 }
 
 # alloc_dealloc_mismatch=0: under clang, Asio 1.22's recycled per-thread memory is taken with aligned_alloc
