@@ -1,6 +1,7 @@
 #include "model/AppModel.h"
 
 #include <QDir>
+#include <QPointer>
 #include <QStandardPaths>
 #include <QString>
 #include <QTimer>
@@ -25,7 +26,12 @@ AppModel::AppModel(ModelConfig config, QObject* parent)
     : QObject(parent),
       config_(std::move(config)),
       store_(std::make_unique<platform::SettingsStore>(settingsFileOf(config_))),
-      settings_(loadSettings(*store_, config_.sources)) {
+      settings_(loadSettings(*store_, config_.sources)),
+      progressRelay_([self = QPointer<AppModel>(this)](const std::string& jobId, double fraction) {
+          if (self) {
+              self->setProgress(jobId, fraction);
+          }
+      }) {
     l10n::L::setLang(settings_.lang);
 }
 

@@ -17,6 +17,7 @@
 #include "model/IncomingRequest.h"
 #include "model/ModelServices.h"
 #include "model/Peer.h"
+#include "model/ProgressRelay.h"
 #include "model/ReceiveMode.h"
 #include "model/Settings.h"
 #include "model/TransferJob.h"
@@ -181,6 +182,8 @@ private:
     std::vector<InboxItem> inbox_;
     std::map<std::string, std::string> incomingFrom_;
     std::shared_ptr<transfer::TransferServer> server_;
+    // Progress of incoming and outgoing jobs, at display rate.
+    ProgressRelay progressRelay_;
     // Tells the current server's start report from a replaced server's late one.
     unsigned serverGeneration_ = 0;
 

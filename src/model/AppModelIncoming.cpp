@@ -103,9 +103,7 @@ void AppModel::fillServerSlots(transfer::TransferServer& server) {
     server.onBegin = [self](const std::string& id, const transfer::FileHeader& header) {
         postGuarded(self, [id, header](AppModel& model) { model.beginIncoming(id, header); });
     };
-    server.onProgress = [self](const std::string& id, double fraction) {
-        postGuarded(self, [id, fraction](AppModel& model) { model.setProgress(id, fraction); });
-    };
+    server.onProgress = progressRelay_.reporter();
     server.onFinish = [self](const std::string& id, const transfer::ReceiveResult& result) {
         postGuarded(self, [id, result](AppModel& model) { model.finishIncoming(id, result); });
     };

@@ -61,9 +61,7 @@ void AppModel::send(const std::vector<std::filesystem::path>& items, const Peer&
 
     SendRequest request{items, peer.endpoint, settings_.deviceName, peer.proto > 2, pinned};
     QPointer<AppModel> self(this);
-    auto progress = [self, jobId](double fraction) {
-        postGuarded(self, [jobId, fraction](AppModel& model) { model.setProgress(jobId, fraction); });
-    };
+    auto progress = [report = progressRelay_.reporter(), jobId](double fraction) { report(jobId, fraction); };
     auto completion = [self, jobId, peerName = peer.name, pinned](transfer::TransferResult result) {
         postGuarded(self, [jobId, peerName, pinned, result = std::move(result)](AppModel& model) {
             model.finishOutgoing(jobId, peerName, pinned, result);
