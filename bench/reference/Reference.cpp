@@ -2,7 +2,8 @@
 // at most 1 MiB with one in flight, the receiver creating and writing each file as it comes. The benchmark runs
 // it beside the application and divides by it.
 //
-//     bench_reference receive <folder> [tls]       prints "port N", takes one transfer into <folder>, exits
+//     bench_reference receive <folder> [tls]       prints "port N", then takes transfers one after the other,
+//                                                  the n-th into <folder>/n, until it is ended by a signal
 //     bench_reference send <port> [tls] <path>     sends a file, or every regular file below a folder
 //
 // Its own small framing (a list of sizes and relative paths, then the bytes, then "OK\n"), on 127.0.0.1 only.
@@ -170,21 +171,7 @@ std::vector<Entry> decodeList(const std::vector<std::uint8_t>& list) {
     return entries;
 }
 
-int receive(const fs::path& folder, bool tls) {
-    const auto context = tls ? tlsContext(true) : nullptr;
-    Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener.value, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener.value, 1) != 0 ||
-        ::getsockname(listener.value, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        fail("listen");
-    std::printf("port %u\n", ntohs(address.sin_port));
-    std::fflush(stdout);
-    Channel channel(::accept4(listener.value, nullptr, nullptr, SOCK_CLOEXEC), context.get(), true);
-
+void receiveOne(Channel& channel, const fs::path& folder) {
     std::uint8_t lengthBytes[8];
     channel.readAll(lengthBytes, sizeof lengthBytes);
     std::vector<std::uint8_t> list(std::min<std::uint64_t>(getU64(lengthBytes), 1u << 30));
@@ -211,7 +198,30 @@ int receive(const fs::path& folder, bool tls) {
     }
     const std::uint8_t ok[] = {'O', 'K', '\n'};
     channel.writeAll(ok, sizeof ok);
-    return 0;
+}
+
+// Long-lived like a receiving instance, so that both are measured as warm processes.
+int receive(const fs::path& folder, bool tls) {
+    const auto context = tls ? tlsContext(true) : nullptr;
+    Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener.value, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener.value, 1) != 0 ||
+        ::getsockname(listener.value, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        fail("listen");
+    std::printf("port %u\n", ntohs(address.sin_port));
+    std::fflush(stdout);
+    for (unsigned transfer = 0;; ++transfer) {
+        try {
+            Channel channel(::accept4(listener.value, nullptr, nullptr, SOCK_CLOEXEC), context.get(), true);
+            receiveOne(channel, folder / std::to_string(transfer));
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "bench_reference: %s\n", error.what());
+        }
+    }
 }
 
 std::vector<Entry> listSource(const fs::path& source) {
