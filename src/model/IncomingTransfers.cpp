@@ -116,9 +116,7 @@ void IncomingTransfers::fillServerSlots(transfer::TransferServer& server) {
     server.onBegin = [this, guard](const std::string& id, const transfer::FileHeader& header) {
         postGuarded(guard, [this, id, header](QObject&) { begin(id, header); });
     };
-    server.onProgress = [this, guard](const std::string& id, double fraction) {
-        postGuarded(guard, [this, id, fraction](QObject&) { parts_.jobs.setProgress(id, fraction); });
-    };
+    server.onProgress = parts_.jobs.progressReporter();
     server.onFinish = [this, guard](const std::string& id, const transfer::ReceiveResult& result) {
         postGuarded(guard, [this, id, result](QObject&) { finish(id, result); });
     };

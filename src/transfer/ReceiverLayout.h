@@ -84,8 +84,10 @@ private:
     std::optional<std::size_t> rootOf(const std::string& firstComponent);
     void planEntry(std::size_t top, std::span<const std::string> inner, const FileEntry& entry);
     bool makeTopFolder(TopItem& top);
-    // The deepest of `folders` below `top`, opened; each made first when `create` is set.
-    UniqueFd openFolders(TopItem& top, std::span<const std::string> folders, bool create);
+    // The deepest of `folders` below `top`, opened (each made first when `create` is set); -1 when it cannot be.
+    // The descriptor stays open until the next call asks for another folder: files come grouped by folder, so
+    // most calls find the folder already open.
+    int openFolders(std::size_t top, std::span<const std::string> folders, bool create);
     std::filesystem::path locationOf(const TopItem& top, std::span<const std::string> inner) const;
 
     std::filesystem::path base_;
@@ -95,6 +97,13 @@ private:
     std::set<std::filesystem::path> reserved_;
     std::vector<PlannedFile> plan_;
     bool kept_ = false;
+
+    struct OpenFolder {
+        std::size_t top = 0;
+        std::vector<std::string> path;
+        UniqueFd fd;
+    };
+    OpenFolder openFolder_;
 };
 
 }  // namespace qb::transfer
