@@ -21,6 +21,7 @@
 #include "l10n/L.h"
 #include "model/AppModel.h"
 #include "model/PathText.h"
+#include "platform/AvahiDnsSd.h"
 #include "platform/desktop/DesktopNotifier.h"
 #include "platform/desktop/EventSounds.h"
 #include "ui/FileManager.h"
@@ -99,6 +100,19 @@ std::vector<std::filesystem::path> existingItems(const std::vector<std::string>&
         items.push_back(normal.has_filename() ? normal : normal.parent_path());
     }
     return items;
+}
+
+// The model advertises and browses through the system's mDNS responder, and connections to discovered
+// services resolve through it.
+model::ModelConfig dnsSdConfig(const std::shared_ptr<platform::AvahiDnsSd>& dnsSd) {
+    model::ModelConfig config;
+    if (!dnsSd) {
+        return config;
+    }
+    platform::setServiceResolver(dnsSd->resolver());
+    config.server.makeAdvertiser = [dnsSd] { return dnsSd->makeAdvertiser(); };
+    config.discovery.browser = dnsSd->makeBrowser();
+    return config;
 }
 
 }  // namespace
@@ -284,13 +298,17 @@ int runApplication(const AppMode& mode, int argc, char** argv) {
     if (tellRunningInstance(channel, request)) {
         return 0;
     }
-    AppDelegate delegate(LaunchOptions{.hidden = mode.hidden, .trayAvailable = std::nullopt});
-    ReopenListener reopen(channel, [&delegate](ReopenRequest later) { delegate.share(std::move(later.share)); });
-    delegate.launch();
-    if (!request.share.empty()) {
-        delegate.share(std::move(request.share));
+    const auto dnsSd = platform::AvahiDnsSd::create();
+    {
+        AppDelegate delegate(LaunchOptions{.hidden = mode.hidden, .trayAvailable = std::nullopt}, dnsSdConfig(dnsSd));
+        ReopenListener reopen(channel, [&delegate](ReopenRequest later) { delegate.share(std::move(later.share)); });
+        delegate.launch();
+        if (!request.share.empty()) {
+            delegate.share(std::move(request.share));
+        }
+        QApplication::exec();
     }
-    QApplication::exec();
+    platform::setServiceResolver({});
     return 0;
 }
 

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Printable.h"
+
 namespace qb::app {
 
 namespace {
@@ -21,11 +23,12 @@ public:
     explicit ModeOutcome(std::ostream& out) : out_(&out) {}
 
     // One whole line, never interleaved with another; dropped once the main thread has stopped waiting.
+    // Error texts can carry what a peer sent, so control characters are escaped.
     void line(std::string_view text) {
         const std::lock_guard lock(outputLock_);
         if (out_ == nullptr)
             return;
-        *out_ << text << '\n';
+        *out_ << platform::printable(text) << '\n';
         out_->flush();
     }
 

@@ -8,6 +8,7 @@
 #include <QObject>
 
 #include "model/DesktopHooks.h"
+#include "model/ProgressRelay.h"
 #include "model/TransferJob.h"
 
 namespace qb::model {
@@ -22,6 +23,8 @@ public:
     void append(TransferJob job);
     // Reports for a job that is no longer listed are dropped.
     void setProgress(const std::string& jobId, double fraction);
+    // Takes progress reports from any thread and applies them here at display rate.
+    ProgressRelay::Report progressReporter() const { return relay_.reporter(); }
     void setState(const std::string& jobId, TransferJob::State state);
 
 private:
@@ -32,6 +35,7 @@ private:
     std::vector<TransferJob> jobs_;
     // The removal timers' context: they end with the list.
     QObject timers_;
+    ProgressRelay relay_;
 };
 
 }  // namespace qb::model
