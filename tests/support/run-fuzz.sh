@@ -8,7 +8,7 @@ cd "$(dirname "$0")/../.."
 seconds=${1:-60}
 parallel=${2:-2}
 build=build/asan
-targets=(header layout settings base64 certificate)
+targets=(header layout settings base64 certificate txt)
 
 cmake --preset asan >/dev/null
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]/#/qb_fuzz_}"
