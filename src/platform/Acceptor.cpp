@@ -98,13 +98,14 @@ asio::awaitable<void> Acceptor::acceptLoop(std::shared_ptr<Acceptor> self, OnCon
         if (error) {
             self->cancel();
             if (onError)
-                contained("accept error handler", [&] { onError(error); });
+                contained("accept error handler", [&onError, failure = error] { onError(failure); });
             co_return;
         }
         enableKeepAlive(socket);
         if (!self->options_.tls) {
             // A connection handler that throws loses its own connection, never the listener.
-            contained("connection handler", [&] { onConnection(Stream(std::move(socket))); });
+            contained("connection handler",
+                      [&onConnection, &accepted = socket] { onConnection(Stream(std::move(accepted))); });
             continue;
         }
         asio::co_spawn(self->executor_,
