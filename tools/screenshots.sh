@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Renders the panel under a virtual X display and saves the screen to build/screenshots/: panel.png with a
 # few received files, request.png with a transfer request from a second process on loopback waiting for an
-# answer, jobs.png just after an automatically accepted transfer. Uses the running display when DISPLAY is set.
+# answer, jobs.png just after an automatically accepted transfer, running.png while one is under way. Uses the
+# running display when DISPLAY is set.
 #   tools/screenshots.sh [build folder]   (default: build/ui)
 set -euo pipefail
 
@@ -107,6 +108,18 @@ if [[ -n $port ]]; then
     sleep 0.5
     import -window root "$out/jobs.png"
     echo "saved $out/jobs.png"
+
+    # A transfer under way, its row with the cancel button: a sparse file large enough to still be on its way,
+    # then the sender is stopped, which cancels it on both sides.
+    truncate -s 8G "$work/outgoing/Disk image.img"
+    send_file "$port" "$work/outgoing/Disk image.img" &
+    sender_pid=$!
+    sleep 1
+    import -window root "$out/running.png"
+    echo "saved $out/running.png"
+    kill -TERM "$sender_pid" 2>/dev/null || true
+    wait "$sender_pid" 2>/dev/null || true
+    sender_pid=""
 else
     echo "no listener line; request.png skipped" >&2
 fi

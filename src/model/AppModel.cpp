@@ -199,12 +199,22 @@ void AppModel::setState(const std::string& jobId, TransferJob::State state) {
         return;
     }
     const bool done = state.isDone();
+    if (!state.isRunning()) {
+        cancels_.forget(jobId);
+    }
     job->state = std::move(state);
     if (done) {
         job->progress = 1.0;
     }
     removeJobLater(jobId, done ? config_.timings.doneLinger : config_.timings.failedLinger);
     Q_EMIT changed();
+}
+
+void AppModel::cancel(const std::string& jobId) {
+    const auto job = std::find_if(jobs_.begin(), jobs_.end(), [&](const TransferJob& j) { return j.id == jobId; });
+    if (job != jobs_.end() && job->state.isRunning()) {
+        cancels_.cancel(jobId);
+    }
 }
 
 void AppModel::removeJobLater(const std::string& jobId, std::chrono::milliseconds delay) {

@@ -12,9 +12,11 @@
 
 #include <QObject>
 
+#include "model/AddressCheck.h"
 #include "model/DeviceLists.h"
 #include "model/InboxItem.h"
 #include "model/IncomingRequest.h"
+#include "model/JobCancels.h"
 #include "model/ModelServices.h"
 #include "model/Peer.h"
 #include "model/ReceiveMode.h"
@@ -88,6 +90,9 @@ public:
     void appendJob(TransferJob job);
     void setProgress(const std::string& jobId, double fraction);
     void setState(const std::string& jobId, TransferJob::State state);
+    // Stops a running job (either direction, transfer or pairing): its connection closes at once and the job
+    // ends failed with the cancelled text, or with its own outcome if that came first.
+    void cancel(const std::string& jobId);
 
     const std::vector<IncomingRequest>& requests() const { return requests_; }
 
@@ -95,7 +100,7 @@ public:
     void startServer();
     // The gate for one incoming header: accept, decline, or queue a request for the user.
     void decideIncoming(const transfer::FileHeader& header, const std::optional<std::string>& senderKey,
-                        std::function<void(bool)> answer);
+                        transfer::TransferServer::Answer answer);
     // The end of an incoming transfer: the job's outcome, and on success the inbox, a sound and a notification.
     void finishIncoming(const std::string& transferId, const transfer::ReceiveResult& result);
     // Carries out the user's answer to a waiting request and records an accepted sender's key.
@@ -123,6 +128,19 @@ public:
     static KeyChangePrompt keyChangePrompt(const std::string& name, const std::string& oldKey,
                                            const std::string& newKey);
 
+    // Devices added by address, for networks where DNS-SD finds nothing.
+    // Reads the key of the listener at host and port without trusting it. `done` runs on the main thread, never
+    // once the model is gone, with the key or the reason it could not be read.
+    void checkAddress(const std::string& host, std::uint16_t port, std::function<void(const AddressCheck&)> done);
+    // Once the user has confirmed the key's first characters: pairs with that key pinned, as pairDevice does, and
+    // on success stores the address for the key. `label` names the device; unset, the host does.
+    void pairAddress(const AddressCheck& checked, const std::optional<std::string>& label = std::nullopt);
+    // Key fingerprint -> stored address, for every device that has one.
+    std::map<std::string, platform::HostPort> deviceAddresses() const;
+    // Where a listed device can be sent to: its discovered peer while DNS-SD sees it (the advertised endpoint
+    // wins), else its stored address with its key pinned; none when it has neither.
+    std::optional<Peer> reachablePeer(const std::string& id) const;
+
     // Device lists, computed on demand.
     DeviceLists deviceLists() const;
     std::vector<std::string> listedDevices() const { return deviceLists().listedDevices(); }
@@ -148,7 +166,12 @@ private:
     void stopServer();
     void finishOutgoing(const std::string& jobId, const std::string& peerName, const std::optional<std::string>& pinned,
                         const transfer::TransferResult& result);
-    void finishPairing(const std::string& jobId, const Peer& peer, const transfer::TransferResult& result);
+    // The handshake part of pairing; `address` is stored for the key when it succeeds.
+    void startPairing(const Peer& peer, const std::optional<platform::HostPort>& address);
+    void finishPairing(const std::string& jobId, const Peer& peer, const std::optional<platform::HostPort>& address,
+                       const transfer::TransferResult& result);
+    void storeAddress(const std::string& key, const platform::HostPort& address);
+    void forgetAddress(const std::string& key);
     // The configured sender, else the real one.
     const SenderHooks& senderHooks();
     // Records the key of an accepted request's sender under its name (and pairs with it for a pairing).
@@ -157,7 +180,9 @@ private:
     void fillServerSlots(transfer::TransferServer& server);
     void beginIncoming(const std::string& transferId, const transfer::FileHeader& header);
     void queueRequest(const transfer::FileHeader& header, const std::optional<std::string>& senderKey,
-                      std::function<void(bool)> answer);
+                      transfer::TransferServer::Answer answer);
+    // The sender of a waiting request went away: its card leaves without an answer.
+    void withdrawRequest(const std::string& requestId);
 
     void storeKnownKeys();
     void storeDeviceNames();
@@ -180,6 +205,7 @@ private:
     std::vector<IncomingRequest> requests_;
     std::vector<InboxItem> inbox_;
     std::map<std::string, std::string> incomingFrom_;
+    JobCancels cancels_;
     std::shared_ptr<transfer::TransferServer> server_;
     // Tells the current server's start report from a replaced server's late one.
     unsigned serverGeneration_ = 0;

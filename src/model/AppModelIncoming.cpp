@@ -100,8 +100,12 @@ void AppModel::fillServerSlots(transfer::TransferServer& server) {
         }
         self->decideIncoming(header, senderKey, std::move(answer));
     };
-    server.onBegin = [self](const std::string& id, const transfer::FileHeader& header) {
-        postGuarded(self, [id, header](AppModel& model) { model.beginIncoming(id, header); });
+    server.onBegin = [self, weakServer = server.weak_from_this()](const std::string& id,
+                                                                  const transfer::FileHeader& header) {
+        postGuarded(self, [id, header, weakServer](AppModel& model) {
+            model.beginIncoming(id, header);
+            model.cancels_.watchIncoming(id, weakServer);
+        });
     };
     server.onProgress = [self](const std::string& id, double fraction) {
         postGuarded(self, [id, fraction](AppModel& model) { model.setProgress(id, fraction); });
@@ -126,7 +130,7 @@ bool AppModel::hasServer() const {
 }
 
 void AppModel::decideIncoming(const transfer::FileHeader& header, const std::optional<std::string>& senderKey,
-                              std::function<void(bool)> answer) {
+                              transfer::TransferServer::Answer answer) {
     DecisionInputs in;
     in.autoAccept = autoAcceptIsOn();
     in.mode = settings_.receiveMode;
@@ -150,9 +154,12 @@ void AppModel::decideIncoming(const transfer::FileHeader& header, const std::opt
 }
 
 void AppModel::queueRequest(const transfer::FileHeader& header, const std::optional<std::string>& senderKey,
-                            std::function<void(bool)> answer) {
+                            transfer::TransferServer::Answer answer) {
     IncomingRequest request;
     request.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
+    answer.onWithdrawn([self = QPointer<AppModel>(this), id = request.id] {
+        postGuarded(self, [id](AppModel& model) { model.withdrawRequest(id); });
+    });
     request.from = header.from;
     request.key = senderKey;
     request.name = header.name;
@@ -183,6 +190,12 @@ void AppModel::respond(const IncomingRequest& waiting, bool accept, bool remembe
     Q_EMIT changed();
     if (request.answer) {
         request.answer(accept);
+    }
+}
+
+void AppModel::withdrawRequest(const std::string& requestId) {
+    if (std::erase_if(requests_, [&](const IncomingRequest& entry) { return entry.id == requestId; }) > 0) {
+        Q_EMIT changed();
     }
 }
 

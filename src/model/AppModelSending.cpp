@@ -59,7 +59,8 @@ void AppModel::send(const std::vector<std::filesystem::path>& items, const Peer&
         pinned = choice.key;
     }
 
-    SendRequest request{items, peer.endpoint, settings_.deviceName, peer.proto > 2, pinned};
+    auto cancellation = cancels_.watchOutgoing(jobId);
+    SendRequest request{items, peer.endpoint, settings_.deviceName, peer.proto > 2, pinned, std::move(cancellation)};
     QPointer<AppModel> self(this);
     auto progress = [self, jobId](double fraction) {
         postGuarded(self, [jobId, fraction](AppModel& model) { model.setProgress(jobId, fraction); });
@@ -104,6 +105,10 @@ void AppModel::pairDevice(const Peer& peer) {
         addDevice(peer.name, peer.name);
         return;
     }
+    startPairing(peer, std::nullopt);
+}
+
+void AppModel::startPairing(const Peer& peer, const std::optional<platform::HostPort>& address) {
     TransferJob job;
     job.id = newId();
     job.name = l10n::L::format(l10n::L::t("pair.waiting"), {peer.name});
@@ -119,19 +124,24 @@ void AppModel::pairDevice(const Peer& peer) {
         return;
     }
     QPointer<AppModel> self(this);
-    auto completion = [self, jobId, peer](transfer::TransferResult result) {
-        postGuarded(self, [jobId, peer, result = std::move(result)](AppModel& model) {
-            model.finishPairing(jobId, peer, result);
+    auto completion = [self, jobId, peer, address](transfer::TransferResult result) {
+        postGuarded(self, [jobId, peer, address, result = std::move(result)](AppModel& model) {
+            model.finishPairing(jobId, peer, address, result);
         });
     };
-    senderHooks().pair(peer.endpoint, settings_.deviceName, *peer.key, std::move(completion));
+    senderHooks().pair(peer.endpoint, settings_.deviceName, *peer.key, std::move(completion),
+                       cancels_.watchOutgoing(jobId));
 }
 
-void AppModel::finishPairing(const std::string& jobId, const Peer& peer, const transfer::TransferResult& result) {
+void AppModel::finishPairing(const std::string& jobId, const Peer& peer,
+                             const std::optional<platform::HostPort>& address, const transfer::TransferResult& result) {
     if (result.ok()) {
         settings_.knownKeys[peer.name] = *peer.key;
         storeKnownKeys();
         addDevice(*peer.key, peer.name);
+        if (address) {
+            storeAddress(*peer.key, *address);
+        }
         setState(jobId, TransferJob::State::done());
     } else if (result.error().is(transfer::TransferErrc::declined)) {
         setState(jobId, TransferJob::State::failed(l10n::L::format(l10n::L::t("pair.declined"), {peer.name})));
@@ -148,15 +158,21 @@ const SenderHooks& AppModel::senderHooks() {
     if (!config_.sender.send) {
         config_.sender.send = [](SendRequest request, SenderHooks::Progress progress,
                                  SenderHooks::Completion completion) {
+            transfer::SenderEnvironment environment;
+            environment.cancellation = std::move(request.cancellation);
             transfer::FileSender::send(std::move(request.items), std::move(request.to), std::move(request.from),
                                        request.waitForGo, std::move(request.peerKey), false, std::move(progress),
-                                       std::move(completion));
+                                       std::move(completion), environment);
         };
     }
     if (!config_.sender.pair) {
         config_.sender.pair = [](platform::Endpoint to, std::string from, std::string peerKey,
-                                 SenderHooks::Completion completion) {
-            transfer::FileSender::pair(std::move(to), std::move(from), std::move(peerKey), std::move(completion));
+                                 SenderHooks::Completion completion,
+                                 std::shared_ptr<transfer::Cancellation> cancellation) {
+            transfer::SenderEnvironment environment;
+            environment.cancellation = std::move(cancellation);
+            transfer::FileSender::pair(std::move(to), std::move(from), std::move(peerKey), std::move(completion),
+                                       environment);
         };
     }
     return config_.sender;

@@ -68,6 +68,7 @@ void AppModel::removeDevice(const std::string& id) {
         settings_.knownKeys.erase(*label);
     }
     std::erase_if(settings_.knownKeys, [&](const auto& entry) { return entry.second == id; });
+    forgetAddress(id);
     storeMyDevices();
     storeDeviceNames();
     storeKnownKeys();

@@ -118,6 +118,7 @@ Settings loadSettings(platform::SettingsStore& store, const SettingsSources& sou
         }
     }
     migrateMyDevices(store, settings);
+    settings.deviceAddresses = store.stringMap(settingsKey::deviceAddresses).value_or(TextMap{});
     return settings;
 }
 

@@ -29,6 +29,8 @@ inline constexpr std::string_view trustedNames = "trustedNames";
 inline constexpr std::string_view knownKeys = "knownKeys";
 inline constexpr std::string_view deviceNames = "deviceNames";
 inline constexpr std::string_view myDevices = "myDevices";
+// Key fingerprint -> "host:port" of each device added by address; absent in files from before that existed.
+inline constexpr std::string_view deviceAddresses = "deviceAddresses";
 }  // namespace settingsKey
 
 using TextMap = std::map<std::string, std::string>;
@@ -47,6 +49,7 @@ struct Settings {
     TextMap knownKeys;
     TextMap deviceNames;
     std::vector<std::string> myDevices;
+    TextMap deviceAddresses;  // as stored; model/DeviceAddress.h reads the values
 };
 
 // What loading needs from the machine besides the store; tests point these at prepared files.

@@ -103,6 +103,20 @@ constexpr Entry kTexts[] = {
     {"settings.powered", "Разработано Kestrun Company"},
     {"settings.privacy", "Политика конфиденциальности"},
     {"settings.desktop", "Приложение для компьютера (Windows / Linux / Mac)"},
+    {"err.cancelled", "Отменено"},
+    {"job.cancel", "Отменить"},
+    {"addr.title", "Добавить по адресу…"},
+    {"addr.host", "Имя или IP-адрес"},
+    {"addr.port", "Порт"},
+    {"addr.connect", "Подключиться"},
+    {"addr.compare", "Убедитесь, что ключ в настройках другого устройства начинается с %@"},
+    {"addr.confirm", "Ключи совпадают — добавить"},
+    {"addr.hostNotFound", "Устройство с таким именем или адресом не найдено"},
+    {"addr.refused", "На этом порту никто не отвечает — проверьте порт в настройках другого устройства"},
+    {"addr.timeout", "Устройство не ответило вовремя"},
+    {"addr.notQuobblefin", "Это не устройство Quobblefin"},
+    {"addr.plain", "Это устройство работает без ключа безопасности, и его нельзя добавить по адресу"},
+    {"addr.self", "Этот адрес принадлежит этому устройству"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

@@ -103,6 +103,20 @@ constexpr Entry kTexts[] = {
     {"settings.powered", "ขับเคลื่อนโดย Kestrun Company"},
     {"settings.privacy", "นโยบายความเป็นส่วนตัว"},
     {"settings.desktop", "แอปเดสก์ท็อป (Windows / Linux / Mac)"},
+    {"err.cancelled", "ยกเลิกแล้ว"},
+    {"job.cancel", "ยกเลิก"},
+    {"addr.title", "เพิ่มด้วยที่อยู่…"},
+    {"addr.host", "ชื่อหรือที่อยู่ IP"},
+    {"addr.port", "พอร์ต"},
+    {"addr.connect", "เชื่อมต่อ"},
+    {"addr.compare", "ตรวจสอบว่าคีย์ในการตั้งค่าของอุปกรณ์อีกเครื่องขึ้นต้นด้วย %@"},
+    {"addr.confirm", "คีย์ตรงกัน — เพิ่มเลย"},
+    {"addr.hostNotFound", "ไม่พบอุปกรณ์ที่ใช้ชื่อหรือที่อยู่นี้"},
+    {"addr.refused", "ไม่มีการตอบรับที่พอร์ตนี้ — ตรวจสอบพอร์ตในการตั้งค่าของอุปกรณ์อีกเครื่อง"},
+    {"addr.timeout", "อุปกรณ์ไม่ตอบกลับภายในเวลาที่กำหนด"},
+    {"addr.notQuobblefin", "นี่ไม่ใช่อุปกรณ์ Quobblefin"},
+    {"addr.plain", "อุปกรณ์นั้นทำงานโดยไม่มีคีย์ความปลอดภัย จึงเพิ่มด้วยที่อยู่ไม่ได้"},
+    {"addr.self", "ที่อยู่นี้คืออุปกรณ์เครื่องนี้"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);
