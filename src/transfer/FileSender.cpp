@@ -203,9 +203,9 @@ asio::awaitable<TransferResult> exchange(Transfer& transfer) {
         co_return connectFailure(connected);
     Stream& stream = connected.stream;
     // From here on a cancel closes the connection, which ends whatever the transfer waits for. While the receiver's
-    // user is being asked, the close is a reset: the receiver tells it from a sender that merely finished sending
-    // and takes its question back.
-    bool awaitingAnswer = false;
+    // user may be being asked (from the header on), the close is a reset: the receiver tells it from a sender that
+    // merely finished sending and takes its question back.
+    bool awaitingAnswer = transfer.waitForGo;
     const auto whileOpen = bindCancellation(transfer.cancellation, strand, [&stream, &awaitingAnswer] {
         if (awaitingAnswer)
             stream.abort();
@@ -218,7 +218,6 @@ asio::awaitable<TransferResult> exchange(Transfer& transfer) {
 
     std::string replies;
     if (transfer.waitForGo) {
-        awaitingAnswer = true;
         auto goAhead = co_await awaitGoAhead(stream, transfer.timings.goAhead);
         awaitingAnswer = false;
         if (goAhead.refusal)

@@ -186,7 +186,12 @@ TEST_F(CommandLineModesTest, SendStoppedBySigintOrSigtermMidBodyPrintsOneFailedL
         }
     };
     startServer(true);
+    std::size_t runs = 0;
     for (const int sent : {SIGINT, SIGTERM}) {
+        // The previous body has ended on the server, so only this run's pieces can signal this run's child.
+        for (int waited = 0; waited < 100 && finishedCount() < runs; ++waited)
+            std::this_thread::sleep_for(100ms);
+        ++runs;
         stopSignal = sent;
         test::RunningChild running(test::quobblefinPath(),
                                    childOptions({"--send", "127.0.0.1", port(), key(), "big.bin"}));
@@ -198,7 +203,7 @@ TEST_F(CommandLineModesTest, SendStoppedBySigintOrSigtermMidBodyPrintsOneFailedL
         EXPECT_EQ(result.out.find("FAILED"), result.out.rfind("FAILED")) << "one result line";
         EXPECT_EQ(result.out.find("sent OK"), std::string::npos);
     }
-    for (int waited = 0; waited < 100 && finishedCount() < 2; ++waited)
+    for (int waited = 0; waited < 100 && finishedCount() < runs; ++waited)
         std::this_thread::sleep_for(100ms);
     const std::lock_guard lock(mutex);
     EXPECT_EQ(finished, (std::vector<bool>{false, false}));
