@@ -5,10 +5,12 @@ JOBS   ?= $(shell nproc)
 
 BUILD_DEPS := g++ cmake ninja-build pkg-config ccache libssl-dev openssl libasio-dev \
 	libavahi-client-dev nlohmann-json3-dev libicu-dev libcanberra-dev \
-	qt6-base-dev qt6-base-dev-tools libqt6svg6 libgl-dev libgtest-dev libgmock-dev clang-format
+	qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-translations-l10n libgl-dev libgtest-dev libgmock-dev clang-format
 TEST_DEPS  := avahi-daemon avahi-utils dbus iproute2 xvfb xauth procps
+# Only for looking at the interface: fonts for the Japanese and Thai screenshots, ImageMagick to compare them.
+SCREENSHOT_DEPS := xvfb xauth fonts-noto-cjk fonts-thai-tlwg imagemagick
 
-.PHONY: all deps test-deps configure build run test format bench clean
+.PHONY: all deps test-deps configure build run test screenshots format bench clean
 
 all: build
 
@@ -30,6 +32,11 @@ run: build
 test: test-deps configure
 	@cmake --build $(BUILD) -j $(JOBS)
 	@tests/support/run-tests.sh $(BUILD)
+
+screenshots: deps configure
+	@tools/install-deps.sh $(SCREENSHOT_DEPS)
+	@cmake --build $(BUILD) -j $(JOBS) --target screenshot_scenes
+	@tools/screenshots.sh $(BUILD)
 
 bench: deps
 	@bench/run.sh

@@ -4,21 +4,38 @@ function(qb_warnings target)
     -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Werror)
 endfunction()
 
-# qb_library(NAME SOURCES ... DEPS ...): a static library rooted at src/, so
-# headers are included as "platform/Crypto.h", "transfer/Wire.h" and so on.
+# The include root of the src/ folder this CMakeLists.txt describes: a folder in the build tree holding only
+# that folder (as a link), so that "platform/Crypto.h" resolves for exactly the targets that link qb_platform.
+function(qb_include_root out)
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
+  string(MAKE_C_IDENTIFIER ${folder} id)
+  set(root ${CMAKE_BINARY_DIR}/include-roots/${id})
+  get_filename_component(parent ${root}/${folder} DIRECTORY)
+  file(MAKE_DIRECTORY ${parent})
+  if(NOT EXISTS ${root}/${folder})
+    file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
+  endif()
+  set(${out} ${root} PARENT_SCOPE)
+endfunction()
+
+# qb_library(NAME SOURCES ... DEPS ... PRIVATE_DEPS ...): a static library whose headers are included as
+# "<folder>/Header.h". It exposes only its own folder: a dependent sees the headers of exactly the libraries
+# it links, plus those of DEPS (the libraries this one's own headers include); PRIVATE_DEPS stay its own.
 function(qb_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+  qb_include_root(root)
   if(NOT ARG_SOURCES)
     # A folder whose code has not landed yet still gives the layer its target.
     add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
-    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    target_include_directories(${name} INTERFACE ${root})
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS} ${ARG_PRIVATE_DEPS})
     return()
   endif()
   add_library(${name} STATIC ${ARG_SOURCES})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  target_include_directories(${name} PUBLIC ${root})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
   qb_warnings(${name})
+  set_property(GLOBAL APPEND PROPERTY QB_LIBRARIES ${name})
 endfunction()
 
 # Qt targets: no implicit ASCII casts, no keywords (signals/slots), every connect names a context.

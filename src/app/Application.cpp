@@ -3,9 +3,11 @@
 #include <cstring>
 #include <functional>
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMenu>
@@ -15,6 +17,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSystemTrayIcon>
+#include <QTranslator>
 
 #include "l10n/L.h"
 #include "model/AppModel.h"
@@ -22,6 +25,7 @@
 #include "platform/SettingsStore.h"
 #include "platform/desktop/DesktopNotifier.h"
 #include "platform/desktop/EventSounds.h"
+#include "ui/FileManager.h"
 #include "ui/PanelWindow.h"
 
 namespace qb::app {
@@ -49,20 +53,14 @@ bool confirmKeyChange(const model::KeyChangePrompt& prompt) {
     return box.clickedButton() == accept;
 }
 
-// The icon theme's application icon, else a plain drawn mark so the tray never shows an empty slot.
+// Our own monochrome tray image, drawn with a thin dark edge so that it reads on light and dark panels; the
+// theme's transfer symbol only if the resource were missing.
 QIcon statusIcon() {
-    QIcon themed = QIcon::fromTheme(QString::fromLatin1(platform::desktop::kApplicationId));
-    if (!themed.isNull()) {
-        return themed;
+    QPixmap image(QStringLiteral(":/menubar.png"));
+    if (!image.isNull()) {
+        return QIcon(image.scaled(18, 18, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     }
-    QPixmap mark(18, 18);
-    mark.fill(Qt::transparent);
-    QPainter painter(&mark);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(0x2a, 0x7a, 0xe2));
-    painter.setPen(Qt::NoPen);
-    painter.drawRoundedRect(QRectF(1, 1, 16, 16), 4, 4);
-    return QIcon(mark);
+    return QIcon::fromTheme(QStringLiteral("network-transmit-receive-symbolic"));
 }
 
 // Fills the desktop services that `config` leaves unset with the real ones.
@@ -134,8 +132,11 @@ private:
 
 }  // namespace
 
-AppDelegate::AppDelegate(bool hidden, model::ModelConfig config, QObject* parent)
-    : QObject(parent), hidden_(hidden), sounds_(std::make_unique<platform::desktop::EventSounds>()) {
+AppDelegate::AppDelegate(LaunchOptions launch, model::ModelConfig config, ui::DialogHooks dialogs, QObject* parent)
+    : QObject(parent),
+      launch_(launch),
+      dialogs_(std::move(dialogs)),
+      sounds_(std::make_unique<platform::desktop::EventSounds>()) {
     const auto executable = model::toPath(QCoreApplication::applicationFilePath());
     if (DesktopNotifier::isInstalledExecutable(executable)) {
         notifier_ = std::make_unique<DesktopNotifier>();
@@ -148,11 +149,14 @@ AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::launch() {
     model_->start();
-    panel_ = std::make_unique<ui::PanelWindow>(*model_);
+    loadQtTexts();
+    panel_ = std::make_unique<ui::PanelWindow>(*model_, ui::PanelOptions{dialogs_});
+    rebuildMenu();
     createStatusItem();
     QPointer<AppDelegate> self(this);
     model_->setOnLangChanged([self] {
         if (self) {
+            self->loadQtTexts();
             self->rebuildMenu();
         }
     });
@@ -166,7 +170,7 @@ void AppDelegate::launch() {
             self->showPanel();
         }
     });
-    if (!hidden_) {
+    if (!launch_.hidden || !statusItem_) {
         showPanel();
     }
 }
@@ -183,25 +187,70 @@ void AppDelegate::togglePanel() {
     }
 }
 
+void AppDelegate::loadQtTexts() {
+    if (qtTexts_) {
+        QCoreApplication::removeTranslator(qtTexts_.get());
+    }
+    auto texts = std::make_unique<QTranslator>();
+    const QLocale locale(QString::fromStdString(model_->lang()).replace(u'-', u'_'));
+    if (texts->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                    QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(texts.get());
+        qtTexts_ = std::move(texts);
+    } else {
+        qtTexts_.reset();
+    }
+}
+
+void AppDelegate::openFolder() {
+    ui::openWithDefaultApp(model_->saveDir());
+}
+
+void AppDelegate::setLang(const QString& code) {
+    model_->setLang(code.toStdString());
+}
+
 void AppDelegate::createStatusItem() {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (!launch_.trayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable())) {
         return;
     }
     statusItem_ = std::make_unique<QSystemTrayIcon>(statusIcon());
     statusItem_->setToolTip(QStringLiteral("Quobblefin"));
-    rebuildMenu();
+    statusItem_->setContextMenu(menu_.get());
+    // A left click toggles the panel where the tray reports it; the menu stays on the other button.
+    connect(statusItem_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) {
+            togglePanel();
+        }
+    });
     statusItem_->show();
 }
 
 void AppDelegate::rebuildMenu() {
-    if (!statusItem_) {
-        return;
-    }
     auto menu = std::make_unique<QMenu>();
-    menu->addAction(localized("menu.toggle"), this, &AppDelegate::togglePanel);
+    menu->addAction(localized("menu.toggle"), QKeySequence(Qt::CTRL | Qt::Key_D), this, &AppDelegate::togglePanel);
+    menu->addAction(localized("menu.openFolder"), QKeySequence(Qt::CTRL | Qt::Key_O), this, &AppDelegate::openFolder);
+    QMenu* languages = menu->addMenu(localized("menu.language"));
+    auto* choice = new QActionGroup(languages);
+    for (const l10n::Language& language : l10n::languages()) {
+        const QString code = QString::fromLatin1(language.code.data(), static_cast<qsizetype>(language.code.size()));
+        QAction* item = languages->addAction(
+            QString::fromUtf8(language.displayName.data(), static_cast<qsizetype>(language.displayName.size())));
+        item->setData(code);
+        item->setCheckable(true);
+        item->setChecked(language.code == model_->lang());
+        choice->addAction(item);
+        connect(item, &QAction::triggered, this, [this, code] { setLang(code); });
+    }
     menu->addSeparator();
-    menu->addAction(localized("menu.quit"), qApp, &QCoreApplication::quit);
-    statusItem_->setContextMenu(menu.get());
+    menu->addAction(localized("menu.quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), qApp, &QCoreApplication::quit);
+    if (statusItem_) {
+        statusItem_->setContextMenu(menu.get());
+    }
+    // The old menu may be the one whose language item is being handled right now.
+    if (menu_) {
+        menu_.release()->deleteLater();
+    }
     menu_ = std::move(menu);
 }
 
@@ -217,7 +266,7 @@ int runApplication(int argc, char** argv) {
     if (tellRunningInstance(channel)) {
         return 0;
     }
-    AppDelegate delegate(hasArgument(argc, argv, "--hidden"));
+    AppDelegate delegate(LaunchOptions{.hidden = hasArgument(argc, argv, "--hidden"), .trayAvailable = std::nullopt});
     ReopenListener reopen(channel, [&delegate] { delegate.showPanel(); });
     delegate.launch();
     QApplication::exec();

@@ -33,12 +33,8 @@ constexpr std::string_view kSelfTestMessage = "quobblefin-v4:test";
 constexpr std::string_view kLinePrefix = "[quobblefin] identity: ";
 
 // A version 4 UUID in its text form with upper-case hexadecimal digits.
-std::optional<std::string> randomUuidText() {
-    auto bytes = platform::randomBytes(16);
-    if (!bytes) {
-        return std::nullopt;
-    }
-    std::string text = platform::uuidText(std::move(*bytes));
+std::string randomUuidText() {
+    std::string text = platform::randomUuid();
     std::transform(text.begin(), text.end(), text.begin(),
                    [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
     return text;
@@ -107,8 +103,7 @@ std::ostream& Identity::console() const {
 void Identity::adoptOrCreate() {
     std::string suffix;
     if (options_.ephemeral) {
-        const auto uuid = randomUuidText();
-        suffix = std::string(kTestSuffixStart) + uuid.value_or(std::string());
+        suffix = std::string(kTestSuffixStart) + randomUuidText();
     }
     label_ = std::string(kLabel) + suffix;
     tag_ = platform::toBytes(std::string(kTag) + suffix);
@@ -140,10 +135,9 @@ void Identity::create() {
         return;
     }
 
-    const auto uuid = randomUuidText();
     const std::string commonName =
-        std::string(options_.ephemeral ? kTestCommonNamePrefix : kCommonNamePrefix) + uuid.value_or("").substr(0, 8);
-    const auto der = uuid ? makeCertificate(commonName, *point, *key) : std::nullopt;
+        std::string(options_.ephemeral ? kTestCommonNamePrefix : kCommonNamePrefix) + randomUuidText().substr(0, 8);
+    const auto der = makeCertificate(commonName, *point, *key);
     const auto certificate = der ? platform::parseCertificate(*der) : std::nullopt;
     if (!certificate) {
         console() << kLinePrefix << "certificate build failed" << std::endl;

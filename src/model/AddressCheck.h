@@ -3,7 +3,7 @@
 #include <string>
 #include <system_error>
 
-#include "platform/Endpoint.h"
+#include "platform/EndpointTypes.h"
 
 namespace qb::model {
 

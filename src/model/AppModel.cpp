@@ -1,14 +1,16 @@
 #include "model/AppModel.h"
 
-#include <QDir>
-#include <QStandardPaths>
 #include <QString>
-#include <QTimer>
 
-#include "identity/Identity.h"
 #include "l10n/L.h"
-#include "model/Inbox.h"
-#include "model/PathText.h"
+#include "model/InboxFolder.h"
+#include "model/IncomingTransfers.h"
+#include "model/Jobs.h"
+#include "model/ModelServices.h"
+#include "model/ModelSettings.h"
+#include "model/Notices.h"
+#include "model/Sending.h"
+#include "model/TrustStore.h"
 #include "platform/SettingsStore.h"
 
 namespace qb::model {
@@ -22,20 +24,30 @@ std::filesystem::path settingsFileOf(const ModelConfig& config) {
 }  // namespace
 
 AppModel::AppModel(ModelConfig config, QObject* parent)
-    : QObject(parent),
-      config_(std::move(config)),
-      store_(std::make_unique<platform::SettingsStore>(settingsFileOf(config_))),
-      settings_(loadSettings(*store_, config_.sources)) {
-    l10n::L::setLang(settings_.lang);
+    : QObject(parent), settings_(std::make_unique<ModelSettings>(settingsFileOf(config), config.sources)) {
+    const auto changed = [this] { announce(); };
+    trust_ = std::make_unique<TrustStore>(
+        *settings_, TrustStore::Hooks{std::move(config.ownKey), config.desktop.confirmKeyChange, changed});
+    jobs_ = std::make_unique<Jobs>(config.timings, changed);
+    notices_ = std::make_unique<Notices>(std::move(config.desktop), *settings_);
+    inbox_ = std::make_unique<InboxFolder>(changed);
+    incoming_ = std::make_unique<IncomingTransfers>(
+        std::move(config.server), IncomingTransfers::Parts{*settings_, *trust_, *jobs_, *inbox_, *notices_}, changed);
+    sending_ = std::make_unique<Sending>(std::move(config.sender), *settings_, *trust_, *jobs_);
+    l10n::L::setLang(settings_->values().lang);
 }
 
 AppModel::~AppModel() = default;
 
+void AppModel::announce() {
+    Q_EMIT changed();
+}
+
 void AppModel::start() {
     std::error_code ignored;
-    std::filesystem::create_directories(settings_.saveDir, ignored);
+    std::filesystem::create_directories(saveDir(), ignored);
     refreshInbox();
-    if (settings_.receiveMode != ReceiveMode::off) {
+    if (receiveMode() != ReceiveMode::off) {
         startServer();
     }
     // The peer browser and the presence monitor report through setPeers() and setUnreachable(); the browser
@@ -44,216 +56,284 @@ void AppModel::start() {
     // process that may not post notifications simply has no notify hook.
 }
 
-// Settings -------------------------------------------------------------------------------------------------
+// Settings and their effects ----------------------------------------------------------------------------------
+
+const std::string& AppModel::deviceName() const {
+    return settings_->values().deviceName;
+}
 
 void AppModel::setDeviceName(std::string name) {
-    settings_.deviceName = std::move(name);
-    store_->setString(settingsKey::deviceName, settings_.deviceName);
-    Q_EMIT changed();
+    settings_->setDeviceName(std::move(name));
+    announce();
 }
 
 void AppModel::applyDeviceName(std::string_view name) {
     std::string trimmed = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())).trimmed().toStdString();
-    if (trimmed.empty() || trimmed == settings_.deviceName) {
+    if (trimmed.empty() || trimmed == deviceName()) {
         return;
     }
     setDeviceName(std::move(trimmed));
-    if (settings_.receiveMode != ReceiveMode::off) {
+    if (receiveMode() != ReceiveMode::off) {
         startServer();
     }
+}
+
+const std::filesystem::path& AppModel::saveDir() const {
+    return settings_->values().saveDir;
 }
 
 void AppModel::setSaveDir(std::filesystem::path folder) {
-    settings_.saveDir = std::move(folder);
-    // Closing access to the old folder needs nothing on Linux; only the record is dropped.
-    settings_.scopedDir.reset();
-    store_->setString(settingsKey::saveDir, settings_.saveDir.native());
-    if (const auto bookmark = folderBookmark::create(settings_.saveDir)) {
-        store_->setData(settingsKey::saveDirBookmark, *bookmark);
-        settings_.scopedDir = settings_.saveDir;
-    }
+    settings_->setSaveDir(std::move(folder));
     refreshInbox();
-    Q_EMIT changed();
+}
+
+const std::optional<std::filesystem::path>& AppModel::scopedDir() const {
+    return settings_->values().scopedDir;
+}
+
+const std::string& AppModel::panelFrame() const {
+    return settings_->values().panelFrame;
+}
+
+void AppModel::setPanelFrame(std::string frame) {
+    settings_->setPanelFrame(std::move(frame));
+}
+
+bool AppModel::playSound() const {
+    return settings_->values().playSound;
 }
 
 void AppModel::setPlaySound(bool on) {
-    settings_.playSound = on;
-    store_->setBoolean(settingsKey::playSound, on);
-    Q_EMIT changed();
+    settings_->setPlaySound(on);
+    announce();
+}
+
+const std::string& AppModel::lang() const {
+    return settings_->values().lang;
 }
 
 void AppModel::setLang(std::string code) {
-    settings_.lang = std::move(code);
-    l10n::L::setLang(settings_.lang);
-    store_->setString(settingsKey::lang, settings_.lang);
-    if (onLangChanged_) {
-        onLangChanged_();
-    }
-    Q_EMIT changed();
+    l10n::L::setLang(code);
+    settings_->setLang(std::move(code));
+    notices_->langChanged();
+    announce();
+}
+
+ReceiveMode AppModel::receiveMode() const {
+    return settings_->values().receiveMode;
 }
 
 void AppModel::setReceiveMode(ReceiveMode mode) {
-    settings_.receiveMode = mode;
-    store_->setString(settingsKey::receiveMode, toText(mode));
+    settings_->setReceiveMode(mode);
     if (mode == ReceiveMode::off) {
-        stopServer();
-    } else if (!hasServer()) {
-        startServer();
+        incoming_->stop();
+    } else if (!incoming_->isRunning()) {
+        incoming_->start();
     }
-    Q_EMIT changed();
+    announce();
+}
+
+const std::vector<std::string>& AppModel::trusted() const {
+    return settings_->values().trusted;
 }
 
 void AppModel::setTrusted(std::vector<std::string> keys) {
-    settings_.trusted = std::move(keys);
-    storeTrusted();
+    settings_->edit().trusted = std::move(keys);
+    settings_->store({settingsKey::trusted});
+    announce();
+}
+
+const TextMap& AppModel::trustedNames() const {
+    return settings_->values().trustedNames;
 }
 
 void AppModel::setTrustedNames(TextMap names) {
-    settings_.trustedNames = std::move(names);
-    storeTrustedNames();
+    settings_->edit().trustedNames = std::move(names);
+    settings_->store({settingsKey::trustedNames});
+    announce();
+}
+
+const TextMap& AppModel::knownKeys() const {
+    return settings_->values().knownKeys;
 }
 
 void AppModel::setKnownKeys(TextMap keys) {
-    settings_.knownKeys = std::move(keys);
-    storeKnownKeys();
+    settings_->edit().knownKeys = std::move(keys);
+    settings_->store({settingsKey::knownKeys});
+    announce();
+}
+
+const TextMap& AppModel::deviceNames() const {
+    return settings_->values().deviceNames;
 }
 
 void AppModel::setDeviceNames(TextMap names) {
-    settings_.deviceNames = std::move(names);
-    storeDeviceNames();
+    settings_->edit().deviceNames = std::move(names);
+    settings_->store({settingsKey::deviceNames});
+    announce();
+}
+
+const std::vector<std::string>& AppModel::myDevices() const {
+    return settings_->values().myDevices;
 }
 
 void AppModel::setMyDevices(std::vector<std::string> ids) {
-    settings_.myDevices = std::move(ids);
-    storeMyDevices();
+    settings_->edit().myDevices = std::move(ids);
+    settings_->store({settingsKey::myDevices});
+    announce();
 }
 
-void AppModel::storeTrusted() {
-    store_->setStringList(settingsKey::trusted, settings_.trusted);
-    Q_EMIT changed();
+// Incoming transfers -------------------------------------------------------------------------------------------
+
+const std::string& AppModel::registeredName() const {
+    return incoming_->registeredName();
 }
 
-void AppModel::storeTrustedNames() {
-    store_->setStringMap(settingsKey::trustedNames, settings_.trustedNames);
-    Q_EMIT changed();
+std::uint16_t AppModel::port() const {
+    return incoming_->port();
 }
 
-void AppModel::storeKnownKeys() {
-    store_->setStringMap(settingsKey::knownKeys, settings_.knownKeys);
-    Q_EMIT changed();
+const std::vector<IncomingRequest>& AppModel::requests() const {
+    return incoming_->requests();
 }
 
-void AppModel::storeDeviceNames() {
-    store_->setStringMap(settingsKey::deviceNames, settings_.deviceNames);
-    Q_EMIT changed();
+void AppModel::startServer() {
+    incoming_->start();
 }
 
-void AppModel::storeMyDevices() {
-    store_->setStringList(settingsKey::myDevices, settings_.myDevices);
-    Q_EMIT changed();
+void AppModel::decideIncoming(const transfer::FileHeader& header, const std::optional<std::string>& senderKey,
+                              std::function<void(bool)> answer) {
+    incoming_->decide(header, senderKey, std::move(answer));
 }
 
-// Discovery --------------------------------------------------------------------------------------------------
+void AppModel::finishIncoming(const std::string& transferId, const transfer::ReceiveResult& result) {
+    incoming_->finish(transferId, result);
+}
+
+void AppModel::respond(const IncomingRequest& request, bool accept, bool remember) {
+    incoming_->respond(request, accept, remember);
+}
+
+// Discovery and trust ------------------------------------------------------------------------------------------
+
+const std::vector<Peer>& AppModel::peers() const {
+    return trust_->peers();
+}
 
 void AppModel::setPeers(std::vector<Peer> peers) {
-    peers_ = std::move(peers);
-    Q_EMIT changed();
+    trust_->setPeers(std::move(peers));
+}
+
+const std::set<std::string>& AppModel::unreachable() const {
+    return trust_->unreachable();
 }
 
 void AppModel::setUnreachable(std::set<std::string> serviceNames) {
-    unreachable_ = std::move(serviceNames);
-    Q_EMIT changed();
+    trust_->setUnreachable(std::move(serviceNames));
 }
 
 DeviceLists AppModel::deviceLists() const {
-    return DeviceLists({settings_.myDevices, settings_.deviceNames, settings_.knownKeys, peers_, settings_.deviceName,
-                        ownKey(), unreachable_});
+    return trust_->deviceLists();
 }
 
 const std::string& AppModel::ownKey() const {
-    if (!ownKey_) {
-        ownKey_ = config_.ownKey ? config_.ownKey() : identity::Identity::shared().ownFingerprint();
-    }
-    return *ownKey_;
+    return trust_->ownKey();
 }
 
-// Jobs -------------------------------------------------------------------------------------------------------
+void AppModel::addDevice(const std::string& id, const std::optional<std::string>& label) {
+    trust_->addDevice(id, label);
+}
+
+void AppModel::pairDevice(const Peer& peer) {
+    sending_->pairDevice(peer);
+}
+
+bool AppModel::trustNewKey(const std::string& name, const std::string& oldKey, const std::string& newKey) {
+    return trust_->trustNewKey(name, oldKey, newKey);
+}
+
+void AppModel::checkAddress(const std::string& host, std::uint16_t port,
+                            std::function<void(const AddressCheck&)> done) {
+    sending_->checkAddress(host, port, std::move(done));
+}
+
+void AppModel::pairAddress(const AddressCheck& checked, const std::optional<std::string>& label) {
+    sending_->pairAddress(checked, label);
+}
+
+std::map<std::string, platform::HostPort> AppModel::deviceAddresses() const {
+    return trust_->deviceAddresses();
+}
+
+std::optional<Peer> AppModel::reachablePeer(const std::string& id) const {
+    return trust_->reachablePeer(id);
+}
+
+void AppModel::removeDevice(const std::string& id) {
+    trust_->removeDevice(id);
+}
+
+bool AppModel::isKnownSender(const std::string& name, const std::optional<std::string>& key) const {
+    return trust_->isKnownSender(name, key);
+}
+
+KeyChangePrompt AppModel::keyChangePrompt(const std::string& name, const std::string& oldKey,
+                                          const std::string& newKey) {
+    return TrustStore::keyChangePrompt(name, oldKey, newKey);
+}
+
+// Sending, jobs, inbox, notices ----------------------------------------------------------------------------------
+
+void AppModel::send(const std::vector<std::filesystem::path>& items, const Peer& peer) {
+    sending_->send(items, peer);
+}
+
+const std::vector<TransferJob>& AppModel::jobs() const {
+    return jobs_->list();
+}
 
 void AppModel::appendJob(TransferJob job) {
-    jobs_.push_back(std::move(job));
-    Q_EMIT changed();
+    jobs_->append(std::move(job));
 }
 
 void AppModel::setProgress(const std::string& jobId, double fraction) {
-    const auto job = std::find_if(jobs_.begin(), jobs_.end(), [&](const TransferJob& j) { return j.id == jobId; });
-    if (job == jobs_.end()) {
-        return;
-    }
-    job->progress = fraction;
-    Q_EMIT changed();
+    jobs_->setProgress(jobId, fraction);
 }
 
 void AppModel::setState(const std::string& jobId, TransferJob::State state) {
-    const auto job = std::find_if(jobs_.begin(), jobs_.end(), [&](const TransferJob& j) { return j.id == jobId; });
-    if (job == jobs_.end()) {
-        return;
-    }
-    const bool done = state.isDone();
-    if (!state.isRunning()) {
-        cancels_.forget(jobId);
-    }
-    job->state = std::move(state);
-    if (done) {
-        job->progress = 1.0;
-    }
-    removeJobLater(jobId, done ? config_.timings.doneLinger : config_.timings.failedLinger);
-    Q_EMIT changed();
+    jobs_->setState(jobId, std::move(state));
 }
 
 void AppModel::cancel(const std::string& jobId) {
-    const auto job = std::find_if(jobs_.begin(), jobs_.end(), [&](const TransferJob& j) { return j.id == jobId; });
-    if (job != jobs_.end() && job->state.isRunning()) {
-        cancels_.cancel(jobId);
-    }
+    jobs_->cancel(jobId);
 }
 
-void AppModel::removeJobLater(const std::string& jobId, std::chrono::milliseconds delay) {
-    // The model is the timer's context: a model that is gone cancels the removal with it.
-    QTimer::singleShot(delay, this, [this, jobId] {
-        if (std::erase_if(jobs_, [&](const TransferJob& job) { return job.id == jobId; }) > 0) {
-            Q_EMIT changed();
-        }
-    });
+const std::vector<InboxItem>& AppModel::inbox() const {
+    return inbox_->items();
 }
-
-// Inbox ------------------------------------------------------------------------------------------------------
 
 void AppModel::refreshInbox() {
-    inbox_ = listInbox(settings_.saveDir, inbox_);
-    Q_EMIT changed();
+    inbox_->refresh(saveDir());
 }
 
 void AppModel::trash(const InboxItem& item) {
-    // Qt 6.4 "trashes" into the working folder when the data folder that holds Trash does not exist yet.
-    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
-    // A refused move is not reported: the item leaves the list and returns at the next rebuild if still there.
-    QFile::moveToTrash(toQString(item.url));
-    removeFromInbox(inbox_, item.url);
-    Q_EMIT changed();
+    inbox_->trash(item);
 }
-
-// Desktop services ----------------------------------------------------------------------------------------------
 
 void AppModel::notify(const std::string& title, const std::string& body) {
-    if (config_.desktop.notify) {
-        config_.desktop.notify(title, body);
-    }
+    notices_->notify(title, body);
 }
 
-void AppModel::playEventSound(std::string_view sound) {
-    if (settings_.playSound && config_.desktop.playSound) {
-        config_.desktop.playSound(sound);
-    }
+void AppModel::setOnLangChanged(std::function<void()> callback) {
+    notices_->setOnLangChanged(std::move(callback));
+}
+
+void AppModel::setOnReceived(std::function<void(const InboxItem&)> callback) {
+    notices_->setOnReceived(std::move(callback));
+}
+
+void AppModel::setOnRequest(std::function<void()> callback) {
+    notices_->setOnRequest(std::move(callback));
 }
 
 }  // namespace qb::model

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -13,29 +14,40 @@
 #include <QObject>
 
 #include "model/AddressCheck.h"
+#include "model/DesktopHooks.h"
 #include "model/DeviceLists.h"
 #include "model/InboxItem.h"
 #include "model/IncomingRequest.h"
-#include "model/JobCancels.h"
-#include "model/ModelServices.h"
 #include "model/Peer.h"
 #include "model/ReceiveMode.h"
 #include "model/Settings.h"
 #include "model/TransferJob.h"
-#include "transfer/Receiver.h"
-#include "transfer/TransferServer.h"
-#include "transfer/Wire.h"
 
-namespace qb::platform {
-class SettingsStore;
-}
+namespace qb::transfer {
+struct FileHeader;
+class ReceiveResult;
+}  // namespace qb::transfer
 
 namespace qb::model {
+
+// Built by the application (and by tests) from model/ModelServices.h, which the views never need.
+struct ModelConfig;
+
+class IncomingTransfers;
+class InboxFolder;
+class Jobs;
+class ModelSettings;
+class Notices;
+class Sending;
+class TrustStore;
 
 // The one object that owns everything the user sees: settings, discovered peers, jobs, requests, inbox and
 // the trust collections. Lives on the main thread and is touched nowhere else; every component reports to it
 // through callbacks that hold it weakly and hop to the main thread first. Every change is announced by
 // changed(), after the new state is in place.
+//
+// A facade: each responsibility is its own part (settings, trust and device lists, jobs, notices, inbox,
+// incoming transfers, sending); the model wires them together and runs the effects that cross parts.
 class AppModel : public QObject {
     Q_OBJECT
 
@@ -48,45 +60,48 @@ public:
     void start();
 
     // Settings. Each setter stores the value and runs the effects of the change.
-    const std::string& deviceName() const { return settings_.deviceName; }
+    const std::string& deviceName() const;
     void setDeviceName(std::string name);
     // The user's rename: trimmed; empty or unchanged does nothing; restarts the listener under the new name.
     void applyDeviceName(std::string_view name);
-    const std::filesystem::path& saveDir() const { return settings_.saveDir; }
+    const std::filesystem::path& saveDir() const;
     void setSaveDir(std::filesystem::path folder);
     // The folder whose access is open; on Linux opening access always succeeds.
-    const std::optional<std::filesystem::path>& scopedDir() const { return settings_.scopedDir; }
-    bool playSound() const { return settings_.playSound; }
+    const std::optional<std::filesystem::path>& scopedDir() const;
+    bool playSound() const;
     void setPlaySound(bool on);
-    const std::string& lang() const { return settings_.lang; }
+    // Where the panel window was last; the views own its format.
+    const std::string& panelFrame() const;
+    void setPanelFrame(std::string frame);
+    const std::string& lang() const;
     void setLang(std::string code);
-    ReceiveMode receiveMode() const { return settings_.receiveMode; }
+    ReceiveMode receiveMode() const;
     void setReceiveMode(ReceiveMode mode);
 
     // Trust collections, each stored whole on every change.
-    const std::vector<std::string>& trusted() const { return settings_.trusted; }
+    const std::vector<std::string>& trusted() const;
     void setTrusted(std::vector<std::string> keys);
-    const TextMap& trustedNames() const { return settings_.trustedNames; }
+    const TextMap& trustedNames() const;
     void setTrustedNames(TextMap names);
-    const TextMap& knownKeys() const { return settings_.knownKeys; }
+    const TextMap& knownKeys() const;
     void setKnownKeys(TextMap keys);
-    const TextMap& deviceNames() const { return settings_.deviceNames; }
+    const TextMap& deviceNames() const;
     void setDeviceNames(TextMap names);
-    const std::vector<std::string>& myDevices() const { return settings_.myDevices; }
+    const std::vector<std::string>& myDevices() const;
     void setMyDevices(std::vector<std::string> ids);
 
     // The listener as advertised; empty and 0 while no advertisement is known.
-    const std::string& registeredName() const { return registeredName_; }
-    std::uint16_t port() const { return port_; }
+    const std::string& registeredName() const;
+    std::uint16_t port() const;
 
     // Discovery: the browser's latest list, and the presence monitor's unreachable service names.
-    const std::vector<Peer>& peers() const { return peers_; }
+    const std::vector<Peer>& peers() const;
     void setPeers(std::vector<Peer> peers);
-    const std::set<std::string>& unreachable() const { return unreachable_; }
+    const std::set<std::string>& unreachable() const;
     void setUnreachable(std::set<std::string> serviceNames);
 
     // Jobs: appended when work starts, removed by timer after they finish.
-    const std::vector<TransferJob>& jobs() const { return jobs_; }
+    const std::vector<TransferJob>& jobs() const;
     void appendJob(TransferJob job);
     void setProgress(const std::string& jobId, double fraction);
     void setState(const std::string& jobId, TransferJob::State state);
@@ -94,20 +109,20 @@ public:
     // ends failed with the cancelled text, or with its own outcome if that came first.
     void cancel(const std::string& jobId);
 
-    const std::vector<IncomingRequest>& requests() const { return requests_; }
+    const std::vector<IncomingRequest>& requests() const;
 
     // Incoming transfers: (re)starts the listener under the device name.
     void startServer();
     // The gate for one incoming header: accept, decline, or queue a request for the user.
     void decideIncoming(const transfer::FileHeader& header, const std::optional<std::string>& senderKey,
-                        transfer::TransferServer::Answer answer);
+                        std::function<void(bool)> answer);
     // The end of an incoming transfer: the job's outcome, and on success the inbox, a sound and a notification.
     void finishIncoming(const std::string& transferId, const transfer::ReceiveResult& result);
     // Carries out the user's answer to a waiting request and records an accepted sender's key.
     void respond(const IncomingRequest& request, bool accept, bool remember);
 
     // Inbox of received items.
-    const std::vector<InboxItem>& inbox() const { return inbox_; }
+    const std::vector<InboxItem>& inbox() const;
     void refreshInbox();
     void trash(const InboxItem& item);
 
@@ -154,65 +169,24 @@ public:
     const std::string& ownKey() const;
 
     // Callback slots of the application delegate.
-    void setOnLangChanged(std::function<void()> callback) { onLangChanged_ = std::move(callback); }
-    void setOnReceived(std::function<void(const InboxItem&)> callback) { onReceived_ = std::move(callback); }
-    void setOnRequest(std::function<void()> callback) { onRequest_ = std::move(callback); }
+    void setOnLangChanged(std::function<void()> callback);
+    void setOnReceived(std::function<void(const InboxItem&)> callback);
+    void setOnRequest(std::function<void()> callback);
 
 Q_SIGNALS:
     void changed();
 
 private:
-    bool hasServer() const;
-    void stopServer();
-    void finishOutgoing(const std::string& jobId, const std::string& peerName, const std::optional<std::string>& pinned,
-                        const transfer::TransferResult& result);
-    // The handshake part of pairing; `address` is stored for the key when it succeeds.
-    void startPairing(const Peer& peer, const std::optional<platform::HostPort>& address);
-    void finishPairing(const std::string& jobId, const Peer& peer, const std::optional<platform::HostPort>& address,
-                       const transfer::TransferResult& result);
-    void storeAddress(const std::string& key, const platform::HostPort& address);
-    void forgetAddress(const std::string& key);
-    // The configured sender, else the real one.
-    const SenderHooks& senderHooks();
-    // Records the key of an accepted request's sender under its name (and pairs with it for a pairing).
-    void recordAcceptedSender(const IncomingRequest& request);
-    void rememberSender(const std::string& key, const std::string& name);
-    void fillServerSlots(transfer::TransferServer& server);
-    void beginIncoming(const std::string& transferId, const transfer::FileHeader& header);
-    void queueRequest(const transfer::FileHeader& header, const std::optional<std::string>& senderKey,
-                      transfer::TransferServer::Answer answer);
-    // The sender of a waiting request went away: its card leaves without an answer.
-    void withdrawRequest(const std::string& requestId);
+    void announce();
 
-    void storeKnownKeys();
-    void storeDeviceNames();
-    void storeMyDevices();
-    void storeTrusted();
-    void storeTrustedNames();
-    void playEventSound(std::string_view sound);
-    void removeJobLater(const std::string& jobId, std::chrono::milliseconds delay);
-
-    ModelConfig config_;
-    std::unique_ptr<platform::SettingsStore> store_;
-    Settings settings_;
-    mutable std::optional<std::string> ownKey_;
-
-    std::string registeredName_;
-    std::uint16_t port_ = 0;
-    std::vector<Peer> peers_;
-    std::set<std::string> unreachable_;
-    std::vector<TransferJob> jobs_;
-    std::vector<IncomingRequest> requests_;
-    std::vector<InboxItem> inbox_;
-    std::map<std::string, std::string> incomingFrom_;
-    JobCancels cancels_;
-    std::shared_ptr<transfer::TransferServer> server_;
-    // Tells the current server's start report from a replaced server's late one.
-    unsigned serverGeneration_ = 0;
-
-    std::function<void()> onLangChanged_;
-    std::function<void(const InboxItem&)> onReceived_;
-    std::function<void()> onRequest_;
+    // Declared in the order they are built; each part may use those above it.
+    std::unique_ptr<ModelSettings> settings_;
+    std::unique_ptr<TrustStore> trust_;
+    std::unique_ptr<Jobs> jobs_;
+    std::unique_ptr<Notices> notices_;
+    std::unique_ptr<InboxFolder> inbox_;
+    std::unique_ptr<IncomingTransfers> incoming_;
+    std::unique_ptr<Sending> sending_;
 };
 
 }  // namespace qb::model

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Endpoint.h"
+#include "platform/EndpointTypes.h"
 
 namespace qb::model {
 

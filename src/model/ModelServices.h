@@ -1,14 +1,13 @@
 #pragma once
 
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "model/DesktopHooks.h"
 #include "model/Settings.h"
 #include "platform/Endpoint.h"
 #include "transfer/Cancellation.h"
@@ -16,36 +15,6 @@
 #include "transfer/TransferServer.h"
 
 namespace qb::model {
-
-// How long a finished job stays listed.
-struct ModelTimings {
-    std::chrono::milliseconds doneLinger{3000};
-    std::chrono::milliseconds failedLinger{8000};
-};
-
-// The key-change confirmation as the user sees it: a warning with two buttons, accept first.
-struct KeyChangePrompt {
-    std::string title;
-    std::string text;
-    std::string acceptLabel;
-    std::string declineLabel;
-};
-
-// Event sounds by their system names; the desktop layer maps them to sound-theme ids.
-namespace eventSound {
-inline constexpr std::string_view request = "Ping";
-inline constexpr std::string_view received = "Glass";
-}  // namespace eventSound
-
-// The desktop services the model uses, filled by the application (tests fill them with fakes). An unset
-// service does nothing: no notification, no sound, and a key change that nobody confirms is refused.
-struct DesktopHooks {
-    // Unset when this process may not post notifications (it is not the installed application).
-    std::function<void(const std::string& title, const std::string& body)> notify;
-    std::function<void(std::string_view sound)> playSound;
-    // Blocks until the user answers; true accepts the new key.
-    std::function<bool(const KeyChangePrompt&)> confirmKeyChange;
-};
 
 // One outgoing transfer as the model asks for it.
 struct SendRequest {

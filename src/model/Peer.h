@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/Endpoint.h"
+#include "platform/EndpointTypes.h"
 
 namespace qb::model {
 

@@ -8,6 +8,7 @@
 #include <QSysInfo>
 
 #include "l10n/L.h"
+#include "model/FolderBookmark.h"
 #include "model/PathText.h"
 #include "platform/SettingsStore.h"
 
@@ -64,22 +65,30 @@ std::filesystem::path receiveFolder(platform::SettingsStore& store, const std::o
     return defaultReceiveFolder(sources.downloadsFolder);
 }
 
-// Lists that once held device names come to hold key fingerprints; the names stay as labels.
+// Lists that once held device names come to hold key fingerprints; the names stay as labels. Both keys are
+// stored in one write.
 void migrateMyDevices(platform::SettingsStore& store, Settings& settings) {
     std::vector<std::string> migrated;
     migrated.reserve(settings.myDevices.size());
+    bool labelled = false;
     for (const std::string& entry : settings.myDevices) {
         const auto known = settings.knownKeys.find(entry);
         if (known != settings.knownKeys.end() && known->second != entry) {
             migrated.push_back(known->second);
             settings.deviceNames[known->second] = entry;
-            store.setStringMap(settingsKey::deviceNames, settings.deviceNames);
+            labelled = true;
         } else {
             migrated.push_back(entry);
         }
     }
     settings.myDevices = std::move(migrated);
-    store.setStringList(settingsKey::myDevices, settings.myDevices);
+    platform::SettingsStore::Changes changes;
+    if (labelled) {
+        changes.setStringMap(settingsKey::deviceNames, settings.deviceNames);
+    }
+    changes.setStringList(settingsKey::myDevices, settings.myDevices);
+    // A store that cannot be written keeps its old list; the migration runs again at the next start.
+    store.apply(changes);
 }
 
 }  // namespace
@@ -109,6 +118,7 @@ Settings loadSettings(platform::SettingsStore& store, const SettingsSources& sou
     settings.trustedNames = store.stringMap(settingsKey::trustedNames).value_or(TextMap{});
     settings.knownKeys = store.stringMap(settingsKey::knownKeys).value_or(TextMap{});
     settings.deviceNames = store.stringMap(settingsKey::deviceNames).value_or(TextMap{});
+    settings.panelFrame = store.string(settingsKey::panelFrame).value_or("");
     if (auto stored = store.stringList(settingsKey::myDevices)) {
         settings.myDevices = std::move(*stored);
     } else {

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "model/ReceiveMode.h"
-#include "platform/Bytes.h"
 
 namespace qb::platform {
 class SettingsStore;
@@ -29,6 +28,7 @@ inline constexpr std::string_view trustedNames = "trustedNames";
 inline constexpr std::string_view knownKeys = "knownKeys";
 inline constexpr std::string_view deviceNames = "deviceNames";
 inline constexpr std::string_view myDevices = "myDevices";
+inline constexpr std::string_view panelFrame = "panelFrame";
 // Key fingerprint -> "host:port" of each device added by address; absent in files from before that existed.
 inline constexpr std::string_view deviceAddresses = "deviceAddresses";
 }  // namespace settingsKey
@@ -49,6 +49,8 @@ struct Settings {
     TextMap knownKeys;
     TextMap deviceNames;
     std::vector<std::string> myDevices;
+    // The panel window's last frame as "x,y,width,height"; empty until the panel was first placed.
+    std::string panelFrame;
     TextMap deviceAddresses;  // as stored; model/DeviceAddress.h reads the values
 };
 
@@ -72,12 +74,5 @@ std::optional<std::string> prettyHostName(const std::filesystem::path& machineIn
 
 // The folder "Quobblefin" inside `downloadsFolder`, or inside the user's download folder when that is empty.
 std::filesystem::path defaultReceiveFolder(const std::filesystem::path& downloadsFolder);
-
-// Folder bookmarks. Linux has no sandbox, so a bookmark is the folder's path itself: it can be made and
-// resolved for an existing folder, and opening or closing access to it needs nothing.
-namespace folderBookmark {
-std::optional<platform::Bytes> create(const std::filesystem::path& folder);
-std::optional<std::filesystem::path> resolve(platform::ByteView bookmark);
-}  // namespace folderBookmark
 
 }  // namespace qb::model

@@ -1,7 +1,7 @@
 #include "platform/Acceptor.h"
+#include "platform/AsTuple.h"
 
 #include <asio/co_spawn.hpp>
-#include <asio/experimental/as_tuple.hpp>
 #include <asio/ip/v6_only.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/use_awaitable.hpp>
@@ -9,17 +9,10 @@
 #include <cerrno>
 #include <exception>
 
+#include "platform/Contained.h"
+
 namespace qb::platform {
 namespace {
-
-constexpr auto kAsTuple = asio::experimental::as_tuple(asio::use_awaitable);
-
-// A callback that throws is a bug; letting it out of the executor's run() ends the process loudly instead
-// of ending the accept loop without a word.
-void rethrowFailure(const std::exception_ptr& failure) {
-    if (failure)
-        std::rethrow_exception(failure);
-}
 
 // When the process runs out of descriptors or memory, accepting again at once would spin; waiting a
 // little lets finished connections give theirs back.
@@ -81,7 +74,7 @@ Acceptor::Acceptor(asio::any_io_executor executor, Options options, asio::ip::tc
 
 void Acceptor::start(OnConnection onConnection, OnError onError) {
     asio::co_spawn(executor_, acceptLoop(shared_from_this(), std::move(onConnection), std::move(onError)),
-                   rethrowFailure);
+                   reportEscapes("accept loop"));
 }
 
 void Acceptor::cancel() {
@@ -105,18 +98,19 @@ asio::awaitable<void> Acceptor::acceptLoop(std::shared_ptr<Acceptor> self, OnCon
         if (error) {
             self->cancel();
             if (onError)
-                onError(error);
+                contained("accept error handler", [&] { onError(error); });
             co_return;
         }
         enableKeepAlive(socket);
         if (!self->options_.tls) {
-            onConnection(Stream(std::move(socket)));
+            // A connection handler that throws loses its own connection, never the listener.
+            contained("connection handler", [&] { onConnection(Stream(std::move(socket))); });
             continue;
         }
         asio::co_spawn(
             self->executor_,
             handshake(Stream(std::move(socket), self->options_.tls), self->options_.handshakeLimit, onConnection),
-            rethrowFailure);
+            reportEscapes("TLS handshake"));
     }
 }
 

@@ -1,9 +1,9 @@
 #include "platform/Connect.h"
+#include "platform/AsTuple.h"
 
 #include "platform/NetError.h"
 
 #include <asio/connect.hpp>
-#include <asio/experimental/as_tuple.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/this_coro.hpp>
@@ -15,8 +15,6 @@
 
 namespace qb::platform {
 namespace {
-
-constexpr auto kAsTuple = asio::experimental::as_tuple(asio::use_awaitable);
 
 using Addresses = std::vector<asio::ip::tcp::endpoint>;
 

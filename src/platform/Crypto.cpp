@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <random>
 
 namespace qb::platform {
 
@@ -313,6 +314,16 @@ std::string uuidText(Bytes sixteenBytes) {
     const std::string digits = hex(sixteenBytes);
     return digits.substr(0, 8) + "-" + digits.substr(8, 4) + "-" + digits.substr(12, 4) + "-" + digits.substr(16, 4) +
            "-" + digits.substr(20);
+}
+
+std::string randomUuid() {
+    auto bytes = randomBytes(16);
+    if (!bytes) {
+        std::random_device device;
+        bytes.emplace(16);
+        std::generate(bytes->begin(), bytes->end(), [&] { return static_cast<std::uint8_t>(device()); });
+    }
+    return uuidText(std::move(*bytes));
 }
 
 std::optional<Bytes> randomBytes(std::size_t count) {

@@ -131,6 +131,9 @@ std::string hex(ByteView data);
 std::optional<Bytes> randomBytes(std::size_t count);
 // 16 random bytes as a version 4 UUID in its usual text form, lower-case hexadecimal with hyphens.
 std::string uuidText(Bytes sixteenBytes);
+// A fresh random version 4 UUID text: the one source of ids for transfers, jobs and requests. Ids only label
+// things, so when the secure source cannot deliver a weaker one stands in.
+std::string randomUuid();
 
 // Standard alphabet (RFC 4648), padded, no line breaks.
 std::string base64Encode(ByteView data);

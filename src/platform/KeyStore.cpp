@@ -2,9 +2,9 @@
 
 #include "platform/FileWrite.h"
 #include "platform/UniqueFd.h"
+#include "platform/UserFolders.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,7 +23,7 @@ namespace {
 
 class KeyStoreCategory final : public std::error_category {
 public:
-    const char* name() const noexcept override { return "qb.keystore"; }
+    const char* name() const noexcept override { return "quobblefin.keystore"; }
     std::string message(int value) const override {
         switch (static_cast<KeyStoreError>(value)) {
             case KeyStoreError::badCertificate:
@@ -226,25 +226,12 @@ std::optional<std::vector<std::pair<fs::path, StoredKey>>> storedKeys(const fs::
     return keys;
 }
 
-fs::path dataHome() {
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && fs::path(xdg).is_absolute()) {
-        return xdg;
-    }
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        return fs::path(home) / ".local/share";
-    }
-    if (const passwd* account = ::getpwuid(::getuid()); account != nullptr && account->pw_dir != nullptr) {
-        return fs::path(account->pw_dir) / ".local/share";
-    }
-    return fs::temp_directory_path();
-}
-
 }  // namespace
 
 KeyStore::KeyStore(std::filesystem::path folder) : folder_(std::move(folder)) {}
 
 std::filesystem::path KeyStore::defaultFolder() {
-    return dataHome() / "quobblefin" / "keystore";
+    return xdgFolder("XDG_DATA_HOME", ".local/share") / "quobblefin" / "keystore";
 }
 
 std::error_code KeyStore::addCertificate(ByteView der) {

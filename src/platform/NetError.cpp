@@ -5,7 +5,7 @@ namespace {
 
 class NetErrorCategory final : public std::error_category {
 public:
-    const char* name() const noexcept override { return "qb.net"; }
+    const char* name() const noexcept override { return "quobblefin.net"; }
 
     std::string message(int value) const override {
         switch (static_cast<NetError>(value)) {

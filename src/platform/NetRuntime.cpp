@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "platform/Contained.h"
+
 namespace qb::platform {
 
 NetRuntime::NetRuntime(unsigned threadCount)
@@ -14,7 +16,17 @@ NetRuntime::NetRuntime(unsigned threadCount)
     OPENSSL_init_ssl(0, nullptr);
     threads_.reserve(std::max(threadCount, 1U));
     for (unsigned index = 0; index < std::max(threadCount, 1U); ++index)
-        threads_.emplace_back([this] { context_.run(); });
+        threads_.emplace_back([this] { runContained(); });
+}
+
+void NetRuntime::runContained() {
+    // A handler that throws leaves run(); the thread reports it and goes on serving the rest. Each pass ends
+    // either normally (the runtime stops) or with one more handler's exception.
+    for (;;) {
+        if (contained("network runtime handler", [this] { context_.run(); })) {
+            return;
+        }
+    }
 }
 
 NetRuntime::~NetRuntime() {

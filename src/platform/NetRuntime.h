@@ -15,7 +15,8 @@ using Strand = asio::strand<asio::io_context::executor_type>;
 // One io_context and the small pool of threads that runs it. All network work of the process runs here;
 // each outgoing transfer and the transfer server get their own Strand.
 //
-// The constructor starts the pool at once; a work guard keeps the threads idling while there is nothing
+// No exception ever leaves a pool thread: one that escapes a handler is reported on standard error and the
+// thread runs on. The constructor starts the pool at once; a work guard keeps the threads idling while there is nothing
 // to do. stop() (also run by the destructor) ends the pool and joins its threads; it must not be called
 // from one of the pool's own threads.
 class NetRuntime {
@@ -36,6 +37,8 @@ public:
     void stop();
 
 private:
+    void runContained();
+
     asio::io_context context_;
     asio::executor_work_guard<asio::io_context::executor_type> guard_;
     std::vector<std::thread> threads_;

@@ -3,19 +3,16 @@
 #include "platform/Crypto.h"
 #include "platform/FileWrite.h"
 #include "platform/UniqueFd.h"
+#include "platform/UserFolders.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <limits>
-#include <memory>
 
 #include <nlohmann/json.hpp>
 
@@ -27,22 +24,63 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 constexpr const char* kDataTag = "$data";
+// A settings file is a few kilobytes; this bounds what a runaway file could make us hold.
+constexpr std::size_t kMaxFileSize = 16 * 1024 * 1024;
+
+std::error_code lastError() {
+    return {errno, std::system_category()};
+}
 
 // ---- Reading
 
-// The stored object; an unreadable or damaged file reads as empty.
-json readObject(const fs::path& file) {
-    std::ifstream stream(file, std::ios::binary);
-    if (!stream) {
-        return json::object();
+std::error_code readText(const fs::path& file, std::string& text) {
+    UniqueFd fd;
+    do {
+        fd = UniqueFd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    } while (!fd && errno == EINTR);
+    if (!fd) {
+        return lastError();
     }
-    const std::string text{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-    json object = json::parse(text, nullptr, /*allow_exceptions=*/false);
-    return object.is_object() ? object : json::object();
+    char buffer[8192];
+    // Each pass reads at least one byte, ends at the end of the file or fails, so the loop ends.
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return lastError();
+        }
+        if (got == 0) {
+            return {};
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+        if (text.size() > kMaxFileSize) {
+            return std::make_error_code(std::errc::file_too_large);
+        }
+    }
+}
+
+// The stored object. A missing file reads as empty, and so does a damaged one (not JSON, not an object):
+// the next change repairs it. Any other failure to open or read is an error, never an empty object.
+std::error_code readObject(const fs::path& file, json& object) {
+    object = json::object();
+    std::string text;
+    if (const auto error = readText(file, text)) {
+        return error == std::errc::no_such_file_or_directory ? std::error_code() : error;
+    }
+    json parsed = json::parse(text, nullptr, /*allow_exceptions=*/false);
+    if (parsed.is_object()) {
+        object = std::move(parsed);
+    }
+    return {};
 }
 
 std::optional<json> readValue(const fs::path& file, std::string_view key) {
-    json object = readObject(file);
+    json object;
+    if (readObject(file, object)) {
+        return std::nullopt;
+    }
     const auto found = object.find(key);
     if (found == object.end()) {
         return std::nullopt;
@@ -52,16 +90,21 @@ std::optional<json> readValue(const fs::path& file, std::string_view key) {
 
 // ---- Writing
 
-bool makeFolder(const fs::path& folder) {
+std::error_code makeFolder(const fs::path& folder) {
     std::error_code error;
     if (fs::is_directory(folder, error)) {
-        return true;
+        return {};
     }
-    if (folder.has_parent_path() && folder.parent_path() != folder && !makeFolder(folder.parent_path())) {
-        return false;
+    if (folder.has_parent_path() && folder.parent_path() != folder) {
+        if (const auto parentError = makeFolder(folder.parent_path())) {
+            return parentError;
+        }
     }
     // Settings may hold key fingerprints and paths: only the user may list them.
-    return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        return lastError();
+    }
+    return {};
 }
 
 fs::path folderOf(const fs::path& file) {
@@ -69,17 +112,27 @@ fs::path folderOf(const fs::path& file) {
 }
 
 // Replaces `file` with `text` so that a reader or a crash sees either the old or the new file whole.
-bool replaceFile(const fs::path& file, std::string_view text) {
+std::error_code replaceFile(const fs::path& file, std::string_view text) {
     std::string tempName = file.string() + ".XXXXXX";
-    const UniqueFd fd(::mkostemp(tempName.data(), O_CLOEXEC));  // created 0600
+    UniqueFd fd(::mkostemp(tempName.data(), O_CLOEXEC));  // created 0600
     if (!fd) {
-        return false;
+        return lastError();
     }
-    if (writeAll(fd.get(), asBytes(text)) || ::fsync(fd.get()) != 0 || ::rename(tempName.c_str(), file.c_str()) != 0) {
+    std::error_code error = writeAll(fd.get(), asBytes(text));
+    if (!error && ::fsync(fd.get()) != 0) {
+        error = lastError();
+    }
+    if (const auto closeError = fd.close(); !error) {
+        error = closeError;
+    }
+    if (!error && ::rename(tempName.c_str(), file.c_str()) != 0) {
+        error = lastError();
+    }
+    if (error) {
         ::unlink(tempName.c_str());
-        return false;
+        return error;
     }
-    return !syncFolder(folderOf(file));
+    return syncFolder(folderOf(file));
 }
 
 // Holds an exclusive flock on "<file>.lock" for its lifetime. Every open is its own open file description,
@@ -88,73 +141,118 @@ class WriteLock {
 public:
     explicit WriteLock(const fs::path& file)
         : fd_(::open((file.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-        while (fd_ && ::flock(fd_.get(), LOCK_EX) != 0) {
+        if (!fd_) {
+            error_ = lastError();
+            return;
+        }
+        while (::flock(fd_.get(), LOCK_EX) != 0) {
             if (errno != EINTR) {
-                locked_ = false;
+                error_ = lastError();
                 return;
             }
         }
-        locked_ = static_cast<bool>(fd_);
     }
-    bool locked() const { return locked_; }
+    const std::error_code& error() const { return error_; }
 
 private:
     UniqueFd fd_;
-    bool locked_ = false;
+    std::error_code error_;
 };
 
-template <class Change>
-bool update(const fs::path& file, Change change) {
-    if (!makeFolder(folderOf(file))) {
-        return false;
-    }
-    const WriteLock lock(file);
-    if (!lock.locked()) {
-        return false;
-    }
-    json object = readObject(file);
-    change(object);
-    std::string text;
-    try {
-        text = object.dump(2);
-    } catch (const json::exception&) {
-        return false;  // a text that is not UTF-8 cannot be stored
-    }
-    text.push_back('\n');
-    return replaceFile(file, text);
-}
-
-bool setValue(const fs::path& file, std::string_view key, json value) {
-    return update(file, [&](json& object) { object[std::string(key)] = std::move(value); });
-}
-
-fs::path homeFolder() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        return home;
-    }
-    if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr) {
-        return entry->pw_dir;
-    }
-    return fs::temp_directory_path();
+json toJson(const SettingsStore::Changes::Value& value) {
+    return std::visit(
+        [](const auto& held) -> json {
+            using Held = std::decay_t<decltype(held)>;
+            if constexpr (std::is_same_v<Held, Bytes>) {
+                return json{{kDataTag, base64Encode(held)}};
+            } else if constexpr (std::is_same_v<Held, std::monostate>) {
+                return nullptr;
+            } else {
+                return held;
+            }
+        },
+        value);
 }
 
 }  // namespace
 
+// ---- Changes
+
+SettingsStore::Changes& SettingsStore::Changes::setString(std::string_view key, std::string_view value) {
+    entries_.emplace_back(key, std::string(value));
+    return *this;
+}
+
+SettingsStore::Changes& SettingsStore::Changes::setBoolean(std::string_view key, bool value) {
+    entries_.emplace_back(key, value);
+    return *this;
+}
+
+SettingsStore::Changes& SettingsStore::Changes::setInteger(std::string_view key, std::int64_t value) {
+    entries_.emplace_back(key, value);
+    return *this;
+}
+
+SettingsStore::Changes& SettingsStore::Changes::setStringList(std::string_view key, std::vector<std::string> value) {
+    entries_.emplace_back(key, std::move(value));
+    return *this;
+}
+
+SettingsStore::Changes& SettingsStore::Changes::setStringMap(std::string_view key,
+                                                             std::map<std::string, std::string> value) {
+    entries_.emplace_back(key, std::move(value));
+    return *this;
+}
+
+SettingsStore::Changes& SettingsStore::Changes::setData(std::string_view key, ByteView value) {
+    entries_.emplace_back(key, Bytes(value.begin(), value.end()));
+    return *this;
+}
+
+SettingsStore::Changes& SettingsStore::Changes::remove(std::string_view key) {
+    entries_.emplace_back(key, std::monostate{});
+    return *this;
+}
+
+// ---- Store
+
 SettingsStore::SettingsStore(std::filesystem::path file) : file_(std::move(file)) {}
 
 std::filesystem::path SettingsStore::defaultFile() {
-    fs::path configHome;
-    // A relative XDG_CONFIG_HOME is invalid and must be ignored.
-    if (const char* value = std::getenv("XDG_CONFIG_HOME"); value != nullptr && fs::path(value).is_absolute()) {
-        configHome = value;
-    } else {
-        configHome = homeFolder() / ".config";
-    }
-    return configHome / "quobblefin" / "settings.json";
+    return xdgFolder("XDG_CONFIG_HOME", ".config") / "quobblefin" / "settings.json";
 }
 
 const std::filesystem::path& SettingsStore::file() const {
     return file_;
+}
+
+std::error_code SettingsStore::apply(const Changes& changes) {
+    if (const auto error = makeFolder(folderOf(file_))) {
+        return error;
+    }
+    const WriteLock lock(file_);
+    if (lock.error()) {
+        return lock.error();
+    }
+    json object;
+    if (const auto error = readObject(file_, object)) {
+        return error;
+    }
+    for (const auto& [key, value] : changes.entries_) {
+        if (std::holds_alternative<std::monostate>(value)) {
+            object.erase(key);
+        } else {
+            object[key] = toJson(value);
+        }
+    }
+    std::string text;
+    try {
+        text = object.dump(2);
+    } catch (const json::exception&) {
+        return std::make_error_code(std::errc::illegal_byte_sequence);
+    }
+    text.push_back('\n');
+    return replaceFile(file_, text);
 }
 
 std::optional<std::string> SettingsStore::string(std::string_view key) const {
@@ -228,35 +326,35 @@ std::optional<Bytes> SettingsStore::data(std::string_view key) const {
 }
 
 bool SettingsStore::contains(std::string_view key) const {
-    return readObject(file_).contains(key);
+    return readValue(file_, key).has_value();
 }
 
-bool SettingsStore::setString(std::string_view key, std::string_view value) {
-    return setValue(file_, key, std::string(value));
+std::error_code SettingsStore::setString(std::string_view key, std::string_view value) {
+    return apply(Changes().setString(key, value));
 }
 
-bool SettingsStore::setBoolean(std::string_view key, bool value) {
-    return setValue(file_, key, value);
+std::error_code SettingsStore::setBoolean(std::string_view key, bool value) {
+    return apply(Changes().setBoolean(key, value));
 }
 
-bool SettingsStore::setInteger(std::string_view key, std::int64_t value) {
-    return setValue(file_, key, value);
+std::error_code SettingsStore::setInteger(std::string_view key, std::int64_t value) {
+    return apply(Changes().setInteger(key, value));
 }
 
-bool SettingsStore::setStringList(std::string_view key, const std::vector<std::string>& value) {
-    return setValue(file_, key, value);
+std::error_code SettingsStore::setStringList(std::string_view key, const std::vector<std::string>& value) {
+    return apply(Changes().setStringList(key, value));
 }
 
-bool SettingsStore::setStringMap(std::string_view key, const std::map<std::string, std::string>& value) {
-    return setValue(file_, key, value);
+std::error_code SettingsStore::setStringMap(std::string_view key, const std::map<std::string, std::string>& value) {
+    return apply(Changes().setStringMap(key, value));
 }
 
-bool SettingsStore::setData(std::string_view key, ByteView value) {
-    return setValue(file_, key, json{{kDataTag, base64Encode(value)}});
+std::error_code SettingsStore::setData(std::string_view key, ByteView value) {
+    return apply(Changes().setData(key, value));
 }
 
-bool SettingsStore::remove(std::string_view key) {
-    return update(file_, [&](json& object) { object.erase(std::string(key)); });
+std::error_code SettingsStore::remove(std::string_view key) {
+    return apply(Changes().remove(key));
 }
 
 }  // namespace qb::platform

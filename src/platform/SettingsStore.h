@@ -6,6 +6,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "platform/Bytes.h"
@@ -16,12 +19,35 @@ namespace qb::platform {
 //
 // Values keep their JSON type (string, boolean, integer, array of strings, object of strings); byte data is
 // kept as the tagged object {"$data": "<standard Base64>"}. Reads go to the file every time, so a value
-// written by another process is seen at once. Each write takes an exclusive flock on "<file>.lock", re-reads
-// the file, changes its one key and replaces the file atomically (temporary file in the same folder, fsync,
+// written by another process is seen at once. Each change takes an exclusive flock on "<file>.lock", re-reads
+// the file, changes its keys and replaces the file atomically (temporary file in the same folder, fsync,
 // rename, fsync of the folder): concurrent writers of different keys never lose each other's keys and a crash
-// never leaves half a file. Safe to use from several threads and several processes at once.
+// never leaves half a file. Only a missing file counts as empty; when the file exists but cannot be opened or
+// read (no descriptors left, no permission, an I/O error) the change fails and the file is left alone, so a
+// passing failure never erases the other keys. Safe to use from several threads and several processes at once.
 class SettingsStore {
 public:
+    // Several keys changed together: one locked read-modify-write, one sync.
+    class Changes {
+    public:
+        Changes& setString(std::string_view key, std::string_view value);
+        Changes& setBoolean(std::string_view key, bool value);
+        Changes& setInteger(std::string_view key, std::int64_t value);
+        Changes& setStringList(std::string_view key, std::vector<std::string> value);
+        Changes& setStringMap(std::string_view key, std::map<std::string, std::string> value);
+        Changes& setData(std::string_view key, ByteView value);
+        Changes& remove(std::string_view key);
+        bool empty() const { return entries_.empty(); }
+
+        // std::monostate removes the key.
+        using Value = std::variant<std::monostate, std::string, bool, std::int64_t, std::vector<std::string>,
+                                   std::map<std::string, std::string>, Bytes>;
+
+    private:
+        friend class SettingsStore;
+        std::vector<std::pair<std::string, Value>> entries_;
+    };
+
     explicit SettingsStore(std::filesystem::path file);
 
     // $XDG_CONFIG_HOME (default ~/.config) /quobblefin/settings.json
@@ -29,7 +55,7 @@ public:
 
     const std::filesystem::path& file() const;
 
-    // Missing key, damaged file or wrong type -> std::nullopt.
+    // Missing key, unreadable or damaged file, or wrong type -> std::nullopt.
     std::optional<std::string> string(std::string_view key) const;
     std::optional<bool> boolean(std::string_view key) const;
     std::optional<std::int64_t> integer(std::string_view key) const;
@@ -41,15 +67,19 @@ public:
     std::optional<Bytes> data(std::string_view key) const;
     bool contains(std::string_view key) const;
 
-    // Each returns false when the file cannot be written (or a text is not valid UTF-8); the old file then
-    // stays as it was. A damaged file is replaced by a fresh object holding the one key.
-    bool setString(std::string_view key, std::string_view value);
-    bool setBoolean(std::string_view key, bool value);
-    bool setInteger(std::string_view key, std::int64_t value);
-    bool setStringList(std::string_view key, const std::vector<std::string>& value);
-    bool setStringMap(std::string_view key, const std::map<std::string, std::string>& value);
-    bool setData(std::string_view key, ByteView value);
-    bool remove(std::string_view key);
+    // Applies every change at once, or none: on an error the file stays as it was. A damaged file (not JSON,
+    // not an object) is replaced by a fresh object holding the changed keys. A text that is not valid UTF-8
+    // fails with std::errc::illegal_byte_sequence.
+    std::error_code apply(const Changes& changes);
+
+    // One key each, as apply() does it.
+    std::error_code setString(std::string_view key, std::string_view value);
+    std::error_code setBoolean(std::string_view key, bool value);
+    std::error_code setInteger(std::string_view key, std::int64_t value);
+    std::error_code setStringList(std::string_view key, const std::vector<std::string>& value);
+    std::error_code setStringMap(std::string_view key, const std::map<std::string, std::string>& value);
+    std::error_code setData(std::string_view key, ByteView value);
+    std::error_code remove(std::string_view key);
 
 private:
     std::filesystem::path file_;

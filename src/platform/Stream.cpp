@@ -1,9 +1,9 @@
 #include "platform/Stream.h"
+#include "platform/AsTuple.h"
 
 #include "platform/NetError.h"
 #include "platform/detail/PinState.h"
 
-#include <asio/experimental/as_tuple.hpp>
 #include <asio/read.hpp>
 #include <asio/ssl/error.hpp>
 #include <asio/use_awaitable.hpp>
@@ -18,8 +18,6 @@
 
 namespace qb::platform {
 namespace {
-
-constexpr auto kAsTuple = asio::experimental::as_tuple(asio::use_awaitable);
 
 // How much a graceful close reads and drops while it waits for the peer to close its side.
 constexpr std::size_t kMaxDrainBytes = 1 << 20;

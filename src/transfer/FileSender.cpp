@@ -15,6 +15,7 @@
 #include "identity/Identity.h"
 #include "l10n/L.h"
 #include "platform/Connect.h"
+#include "platform/Contained.h"
 #include "platform/NetError.h"
 #include "platform/NetRuntime.h"
 #include "transfer/BodyReader.h"
@@ -248,10 +249,12 @@ void start(Transfer transfer, FileSender::Completion completion, platform::NetRu
                    [completion = std::move(completion)](std::exception_ptr failure, TransferResult result) {
                        // Nothing on the way throws by design; should something still do, the transfer ends
                        // like a connection that went away.
-                       if (failure)
+                       if (failure) {
+                           platform::reportEscaped("transfer", failure);
                            result = TransferErrc::connectionClosed;
+                       }
                        if (completion)
-                           completion(std::move(result));
+                           platform::contained("transfer completion", [&] { completion(std::move(result)); });
                    });
 }
 

@@ -25,26 +25,39 @@ TransferError networkFailure(std::error_code error) {
     return TransferError::system(error);
 }
 
+// Why a body ended early, and how the connection ends for it.
+struct BodyFailure {
+    BodyFailure(BodyEnding endingOfIt, TransferError errorOfIt) : ending(endingOfIt), error(std::move(errorOfIt)) {}
+
+    BodyEnding ending;
+    TransferError error;
+};
+
+// A file that could not be written, to its last byte and its close: the sender hears "ERR\n".
+BodyFailure writeFailure(std::error_code error) {
+    return {BodyEnding::refused, TransferError::system(error)};
+}
+
 // The body of one transfer, file after file of the layout's plan.
 class BodyReceipt {
 public:
     BodyReceipt(Stream& stream, ReceiverLayout& layout, const ReceiveReports& reports)
         : stream_(stream), layout_(layout), reports_(reports), total_(std::max<std::int64_t>(layout.total(), 1)) {}
 
-    asio::awaitable<std::optional<TransferError>> receiveAll() {
+    asio::awaitable<std::optional<BodyFailure>> receiveAll() {
         for (const auto& file : layout_.plan()) {
-            if (auto error = co_await receiveFile(file)) {
-                co_return error;
+            if (auto failure = co_await receiveFile(file)) {
+                co_return failure;
             }
         }
         co_return std::nullopt;
     }
 
 private:
-    asio::awaitable<std::optional<TransferError>> receiveFile(const PlannedFile& file) {
-        const UniqueFd out = layout_.create(file);
+    asio::awaitable<std::optional<BodyFailure>> receiveFile(const PlannedFile& file) {
+        UniqueFd out = layout_.create(file);
         if (!out) {
-            co_return TransferError::io(L::t("err.createFile"));
+            co_return BodyFailure(BodyEnding::failed, TransferError::io(L::t("err.createFile")));
         }
         for (std::int64_t remaining = file.count; remaining > 0;) {
             const auto pieceSize = static_cast<std::size_t>(std::min<std::int64_t>(remaining, kReceivePiece));
@@ -54,16 +67,20 @@ private:
             const std::span<std::uint8_t> piece(buffer_.data(), pieceSize);
             // One write per filled piece, whatever size the network delivers in.
             if (const auto [error, size] = co_await stream_.readFull(piece); error) {
-                co_return networkFailure(error);
+                co_return BodyFailure(BodyEnding::failed, networkFailure(error));
             }
             if (const auto error = platform::writeAll(out.get(), piece)) {
-                co_return TransferError::system(error);
+                co_return writeFailure(error);
             }
             remaining -= static_cast<std::int64_t>(pieceSize);
             received_ += static_cast<std::int64_t>(pieceSize);
             if (reports_.onProgress) {
                 reports_.onProgress(static_cast<double>(received_) / static_cast<double>(total_));
             }
+        }
+        // Some file systems (network ones, some full disks) report a failed write only when the file closes.
+        if (const auto error = out.close()) {
+            co_return writeFailure(error);
         }
         co_return std::nullopt;
     }
@@ -95,11 +112,11 @@ asio::awaitable<BodyOutcome> receiveBody(Stream& stream, const FileHeader& heade
         co_return BodyOutcome{BodyEnding::refused, TransferError::io(L::t("err.createFile"))};
     }
     BodyReceipt receipt(stream, layout, reports);
-    if (auto error = co_await receipt.receiveAll()) {
+    if (auto failure = co_await receipt.receiveAll()) {
         layout.removeMade();
-        co_return BodyOutcome{BodyEnding::failed, std::move(*error)};
+        co_return BodyOutcome{failure->ending, std::move(failure->error)};
     }
-    co_return BodyOutcome{BodyEnding::ok, layout.madeItems()};
+    co_return BodyOutcome{BodyEnding::ok, layout.keepMade()};
 }
 
 }  // namespace qb::transfer

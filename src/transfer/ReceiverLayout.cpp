@@ -32,6 +32,12 @@ LayoutMode layoutModeOf(const FileHeader& header) {
 
 ReceiverLayout::ReceiverLayout(fs::path base) : base_(std::move(base)) {}
 
+ReceiverLayout::~ReceiverLayout() {
+    if (!kept_) {
+        removeMade();
+    }
+}
+
 bool ReceiverLayout::prepare(const FileHeader& header) {
     // The receive folder itself may be a link (the user chose it); everything below it is opened
     // relative to this descriptor.
@@ -168,7 +174,8 @@ UniqueFd ReceiverLayout::create(const PlannedFile& file) {
         ::openat(folder.get(), inner.back().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, kFileMode));
 }
 
-std::vector<fs::path> ReceiverLayout::madeItems() const {
+std::vector<fs::path> ReceiverLayout::keepMade() {
+    kept_ = true;
     std::vector<fs::path> items;
     for (const auto& top : tops_) {
         if (top.made) {

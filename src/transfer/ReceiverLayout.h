@@ -41,6 +41,9 @@ struct PlannedFile {
 class ReceiverLayout {
 public:
     explicit ReceiverLayout(std::filesystem::path base);
+    ~ReceiverLayout();
+    ReceiverLayout(const ReceiverLayout&) = delete;
+    ReceiverLayout& operator=(const ReceiverLayout&) = delete;
 
     // Chooses unique top-level names (against the disk and among themselves), makes the folders and plans
     // the files; no file is made yet. False when the folder of a folder transfer cannot be made.
@@ -55,9 +58,11 @@ public:
     // Makes the planned file empty and opens it for writing; an invalid descriptor when it cannot be made.
     UniqueFd create(const PlannedFile& file);
 
-    // The top-level items this transfer made, in the order they first appeared in the header.
-    std::vector<std::filesystem::path> madeItems() const;
-    // Removes them all with their contents (failures ignored).
+    // The top-level items this transfer made, in the order they first appeared in the header; from now on
+    // they stay when the layout goes.
+    std::vector<std::filesystem::path> keepMade();
+    // Removes them all with their contents (failures ignored). Also done when the layout goes before
+    // keepMade(), so that a transfer ended by anything, an exception included, leaves nothing behind.
     void removeMade();
 
 private:
@@ -80,6 +85,7 @@ private:
     std::map<std::string, std::size_t> roots_;  // batch: first component -> its top-level item
     std::set<std::filesystem::path> reserved_;
     std::vector<PlannedFile> plan_;
+    bool kept_ = false;
 };
 
 }  // namespace qb::transfer

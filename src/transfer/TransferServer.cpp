@@ -2,18 +2,18 @@
 
 #include <asio/bind_executor.hpp>
 #include <asio/co_spawn.hpp>
-#include <asio/experimental/as_tuple.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/use_awaitable.hpp>
 
 #include <algorithm>
 #include <exception>
-#include <random>
 #include <utility>
 
 #include "identity/HeaderSignature.h"
 #include "identity/Identity.h"
+#include "platform/AsTuple.h"
+#include "platform/Contained.h"
 #include "platform/Crypto.h"
 #include "transfer/FileNames.h"
 
@@ -24,19 +24,7 @@ using platform::Stream;
 
 namespace {
 
-constexpr auto kAsTuple = asio::experimental::as_tuple(asio::use_awaitable);
-
-// A version 4 UUID in its usual text form.
-std::string makeTransferId() {
-    auto bytes = platform::randomBytes(16);
-    if (!bytes) {
-        // Only a label of one transfer: a weaker source is acceptable when the system's is unavailable.
-        std::random_device device;
-        bytes.emplace(16);
-        std::generate(bytes->begin(), bytes->end(), [&] { return static_cast<std::uint8_t>(device()); });
-    }
-    return platform::uuidText(std::move(*bytes));
-}
+using platform::kAsTuple;
 
 bool allPathsSafe(const FileHeader& header) {
     if (!header.files) {
@@ -178,7 +166,10 @@ private:
                                            }));
         }
         auto ask = [decide = server->decide, header, senderKey = std::move(senderKey), answer = std::move(answer)] {
-            decide(header, senderKey, answer);
+            // A decision that throws declines; the gate's answer then comes at once instead of at the time-out.
+            if (!platform::contained("decide", [&] { decide(header, senderKey, answer); })) {
+                answer(false);
+            }
         };
         if (const auto& post = server->options_.mainQueue.post) {
             post(std::move(ask));
@@ -232,7 +223,7 @@ private:
             co_return;
         }
         // The reports are copied so that a body under way finishes, and reports its end, by itself.
-        const std::string id = makeTransferId();
+        const std::string id = platform::randomUuid();
         const auto onBegin = server->onBegin;
         const auto onProgress = server->onProgress;
         const auto onFinish = server->onFinish;
@@ -421,19 +412,14 @@ void TransferServer::startOnStrand() {
 
 void TransferServer::reportStarted(const std::string& registeredName) {
     if (!cancelled_ && onStarted) {
-        onStarted(registeredName, port());
+        platform::contained("onStarted", [&] { onStarted(registeredName, port()); });
     }
 }
 
 void TransferServer::accept(Stream stream) {
     auto connection = std::make_unique<ServerConnection>(weak_from_this(), std::move(stream), options_.timings);
-    // An exception out of a connection is a bug (a slot that throws, say): it ends the process loudly
-    // rather than leaving a transfer that never reports its end.
-    asio::co_spawn(strand_, ServerConnection::run(std::move(connection)), [](const std::exception_ptr& failure) {
-        if (failure) {
-            std::rethrow_exception(failure);
-        }
-    });
+    // An exception out of a connection (a slot that throws, say) ends that connection only.
+    asio::co_spawn(strand_, ServerConnection::run(std::move(connection)), platform::reportEscapes("connection"));
 }
 
 }  // namespace qb::transfer

@@ -67,24 +67,15 @@ InboxRow::InboxRow(model::AppModel& model, QWidget* parent) : CardFrame(kStyle.l
     column->addWidget(subtitle_);
     row->addLayout(column, 1);
 
-    revealButton_ = makeButton("system-search", QStyle::SP_FileDialogContentsView, "inbox.reveal");
+    revealButton_ = symbolButton(Symbol::reveal, Tint::primary, TextStyle::body, "inbox.reveal", this, 0.8);
     connect(revealButton_, &QToolButton::clicked, this, &InboxRow::reveal);
-    trashButton_ = makeButton("user-trash", QStyle::SP_TrashIcon, "inbox.trash");
+    trashButton_ = symbolButton(Symbol::trash, Tint::primary, TextStyle::body, "inbox.trash", this, 0.8);
     connect(trashButton_, &QToolButton::clicked, this, &InboxRow::moveToTrash);
-    handle_ = new QLabel(QStringLiteral("≡"), this);
-    styleText(*handle_, TextStyle::headline, Tint::secondary);
+    handle_ = symbolLabel(Symbol::dragHandle, Tint::secondary, TextStyle::body, this);
     row->addWidget(revealButton_);
     row->addWidget(trashButton_);
     row->addWidget(handle_);
     setHover(false);
-}
-
-QToolButton* InboxRow::makeButton(const char* themeName, QStyle::StandardPixmap fallback, std::string_view tooltipKey) {
-    auto* button = new QToolButton(this);
-    button->setAutoRaise(true);
-    button->setIcon(symbolIcon(themeName, fallback, *this));
-    button->setToolTip(text(tooltipKey));
-    return button;
 }
 
 void InboxRow::setItem(const model::InboxItem& item, std::chrono::system_clock::time_point now) {

@@ -46,7 +46,6 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    QToolButton* makeButton(const char* themeName, QStyle::StandardPixmap fallback, std::string_view tooltipKey);
     void setHover(bool hover);
     void reveal();
     void moveToTrash();

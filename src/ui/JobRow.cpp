@@ -86,11 +86,8 @@ JobRow::JobRow(model::AppModel& model, QWidget* parent) : CardFrame(kStyle.look,
     column->addWidget(progress_);
     row->addLayout(column, 1);
 
-    cancel_ = new QToolButton(this);
+    cancel_ = symbolButton(Symbol::stop, Tint::secondary, TextStyle::body, "job.cancel", this);
     cancel_->setObjectName(QStringLiteral("cancelJob"));
-    cancel_->setAutoRaise(true);
-    cancel_->setIcon(symbolIcon("process-stop", QStyle::SP_BrowserStop, *this));
-    cancel_->setToolTip(text("job.cancel"));
     // The row may show another job by the time the click is handled: the id is read then.
     connect(cancel_, &QToolButton::clicked, this, [this] { model_.cancel(jobId_); });
     row->addWidget(cancel_, 0, Qt::AlignVCenter);
@@ -98,9 +95,8 @@ JobRow::JobRow(model::AppModel& model, QWidget* parent) : CardFrame(kStyle.look,
 
 void JobRow::setJob(const TransferJob& job) {
     const Tint tint = stateTint(job.state);
-    // Arrows stand in for the direction symbols; the colour carries the state.
-    icon_->setText(isOutgoing(job) ? QStringLiteral("↑") : QStringLiteral("↓"));
-    styleText(*icon_, TextStyle::title2, tint);
+    // The arrow carries the direction, its colour the state.
+    setSymbol(*icon_, isOutgoing(job) ? Symbol::outgoing : Symbol::incoming, tint, TextStyle::title2);
     name_->setText(QString::fromStdString(job.name));
     status_->setText(jobStatusText(job));
     styleText(*status_, TextStyle::caption2, tint);

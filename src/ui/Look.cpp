@@ -3,7 +3,12 @@
 #include <algorithm>
 
 #include <QApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
 #include <QPalette>
+#include <QToolButton>
+#include <QVBoxLayout>
 #include <QWidget>
 
 #include "l10n/L.h"
@@ -110,9 +115,80 @@ void setTextTint(QWidget& widget, Tint tint) {
     widget.setPalette(palette);
 }
 
-QIcon symbolIcon(const char* themeName, QStyle::StandardPixmap fallback, const QWidget& widget) {
-    QIcon themed = QIcon::fromTheme(QString::fromLatin1(themeName));
-    return themed.isNull() ? widget.style()->standardIcon(fallback, nullptr, &widget) : themed;
+int symbolSize(TextStyle style) {
+    // A symbol a little taller than the capital letters of its text, as system symbols are drawn.
+    return qRound(QFontMetricsF(textFont(style)).height() * 0.95);
+}
+
+void setSymbol(QLabel& label, Symbol symbol, Tint tint, TextStyle size, double opacity) {
+    const QWidget* parent = label.parentWidget();
+    const QPalette& palette = parent != nullptr ? parent->palette() : QApplication::palette();
+    const double ratio = parent != nullptr ? parent->devicePixelRatioF() : qApp->devicePixelRatio();
+    label.setPixmap(tintedSymbol(symbol, tintColor(palette, tint, opacity), symbolSize(size), ratio));
+}
+
+QLabel* symbolLabel(Symbol symbol, Tint tint, TextStyle size, QWidget* parent, double opacity) {
+    auto* label = new QLabel(parent);
+    label->setAlignment(Qt::AlignCenter);
+    setSymbol(*label, symbol, tint, size, opacity);
+    return label;
+}
+
+QLabel* stateDot(Tint tint, double opacity, QWidget* parent) {
+    constexpr int kDot = 7;
+    const double ratio = parent != nullptr ? parent->devicePixelRatioF() : 1.0;
+    QPixmap dot(QSize(kDot, kDot) * ratio);
+    dot.setDevicePixelRatio(ratio);
+    dot.fill(Qt::transparent);
+    QPainter painter(&dot);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(tintColor(parent != nullptr ? parent->palette() : QApplication::palette(), tint, opacity));
+    painter.drawEllipse(QRectF(0, 0, kDot, kDot));
+    painter.end();
+    auto* label = new QLabel(parent);
+    label->setPixmap(dot);
+    label->setFixedSize(kDot, kDot);
+    return label;
+}
+
+QToolButton* symbolButton(Symbol symbol, Tint tint, TextStyle size, std::string_view tooltipKey, QWidget* parent,
+                          double opacity) {
+    auto* button = new QToolButton(parent);
+    button->setAutoRaise(true);
+    button->setCursor(Qt::PointingHandCursor);
+    const int pixels = symbolSize(size);
+    button->setIconSize(QSize(pixels, pixels));
+    const QPalette& palette = parent != nullptr ? parent->palette() : QApplication::palette();
+    const double ratio = parent != nullptr ? parent->devicePixelRatioF() : 1.0;
+    button->setIcon(QIcon(tintedSymbol(symbol, tintColor(palette, tint, opacity), pixels, ratio)));
+    button->setToolTip(text(tooltipKey));
+    button->setAccessibleName(text(tooltipKey));
+    return button;
+}
+
+QVBoxLayout* column(QWidget* owner, int spacing, QMargins margins) {
+    auto* layout = new QVBoxLayout(owner);
+    layout->setContentsMargins(margins);
+    layout->setSpacing(spacing);
+    return layout;
+}
+
+QHBoxLayout* row(QWidget* owner, int spacing, QMargins margins) {
+    auto* layout = new QHBoxLayout(owner);
+    layout->setContentsMargins(margins);
+    layout->setSpacing(spacing);
+    return layout;
+}
+
+QLabel* addSectionTitle(QBoxLayout& layout, Symbol symbol, QWidget* parent) {
+    constexpr int kGap = 6;
+    layout.addWidget(symbolLabel(symbol, Tint::accent, TextStyle::subheadline, parent));
+    layout.addSpacing(kGap);
+    auto* title = new QLabel(parent);
+    styleText(*title, TextStyle::subheadline, Tint::primary, QFont::DemiBold);
+    layout.addWidget(title);
+    return title;
 }
 
 QString text(std::string_view key) {

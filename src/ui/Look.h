@@ -2,12 +2,18 @@
 
 #include <QColor>
 #include <QFont>
-#include <QIcon>
+#include <QMargins>
 #include <QString>
-#include <QStyle>
 #include <string_view>
 
+#include "ui/Symbols.h"
+
+class QBoxLayout;
+class QHBoxLayout;
+class QLabel;
 class QPalette;
+class QToolButton;
+class QVBoxLayout;
 class QWidget;
 
 namespace qb::ui {
@@ -27,8 +33,24 @@ void setTextTint(QWidget& widget, Tint tint);
 // Sets the font and text colour of a label or button in one call.
 void styleText(QWidget& widget, TextStyle style, Tint tint, QFont::Weight weight = QFont::Normal);
 
-// The icon theme's icon `themeName`, else the style's `fallback`, so every symbol shows something.
-QIcon symbolIcon(const char* themeName, QStyle::StandardPixmap fallback, const QWidget& widget);
+// A label showing `symbol` in `tint`, sized to match the text style `size` (a symbol beside a title).
+QLabel* symbolLabel(Symbol symbol, Tint tint, TextStyle size, QWidget* parent, double opacity = 1.0);
+// Redraws a symbol label made by symbolLabel in another colour.
+void setSymbol(QLabel& label, Symbol symbol, Tint tint, TextStyle size, double opacity = 1.0);
+// The pixel size of a symbol that stands beside text of `style`.
+int symbolSize(TextStyle style);
+// A round dot 7 pixels wide: the online state of a device.
+QLabel* stateDot(Tint tint, double opacity, QWidget* parent);
+
+// A borderless icon button showing `symbol`, with the text of `tooltipKey` as its tooltip.
+QToolButton* symbolButton(Symbol symbol, Tint tint, TextStyle size, std::string_view tooltipKey, QWidget* parent,
+                          double opacity = 1.0);
+
+// Layouts of the panel lists and the devices window: no margins unless given, fixed spacing.
+QVBoxLayout* column(QWidget* owner, int spacing, QMargins margins = {});
+QHBoxLayout* row(QWidget* owner, int spacing, QMargins margins = {});
+// A section title: a symbol and a short text in subheadline semibold, added to `layout`; returns the text.
+QLabel* addSectionTitle(QBoxLayout& layout, Symbol symbol, QWidget* parent);
 
 // The localised text of `key`, optionally with its "%@" places filled in order.
 QString text(std::string_view key);

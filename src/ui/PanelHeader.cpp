@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "model/AppModel.h"
@@ -71,6 +72,10 @@ PanelHeader::PanelHeader(QWidget* parent) : QWidget(parent) {
     column->addWidget(title);
     column->addWidget(deviceLine_);
     row->addLayout(column, 1);
+
+    settings_ = symbolButton(Symbol::settings, Tint::secondary, TextStyle::title2, "settings.title", this);
+    settings_->setObjectName(QStringLiteral("settingsButton"));
+    row->addWidget(settings_, 0, Qt::AlignVCenter);
 }
 
 void PanelHeader::refresh(const model::AppModel& model) {

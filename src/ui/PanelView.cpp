@@ -8,16 +8,21 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "l10n/L.h"
 #include "model/AppModel.h"
 #include "model/Inbox.h"
+#include "ui/DevicesWindow.h"
 #include "ui/FileManager.h"
 #include "ui/InboxRow.h"
 #include "ui/JobRow.h"
+#include "ui/OfflinePeerTile.h"
 #include "ui/PanelHeader.h"
+#include "ui/PeerTile.h"
 #include "ui/RequestCard.h"
+#include "ui/SettingsPopover.h"
 
 namespace qb::ui {
 
@@ -28,23 +33,23 @@ struct PanelViewStyle {
     int sectionSpacing = 14;
     int jobSpacing = 6;
     int inboxSpacing = 8;
+    int deviceSpacing = 8;
     int placeholderPadding = 12;
     CardLook placeholder{Tint::secondary, 0.08, 0.0, 1.0, 10.0};
     std::chrono::seconds ageTick{30};
 };
 const PanelViewStyle kStyle;
 
-QVBoxLayout* column(QWidget* owner, int spacing) {
-    auto* layout = new QVBoxLayout(owner);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(spacing);
-    return layout;
-}
-
-QLabel* sectionTitle(QWidget* parent) {
-    auto* title = new QLabel(parent);
-    styleText(*title, TextStyle::subheadline, Tint::primary, QFont::DemiBold);
-    return title;
+// A rounded, faintly filled box with one line of secondary text: what a list shows while it is empty.
+CardFrame* placeholder(QWidget* parent, QLabel*& textLabel) {
+    auto* box = new CardFrame(kStyle.placeholder, parent);
+    const int pad = kStyle.placeholderPadding;
+    auto* layout = column(box, 0, QMargins(pad, pad, pad, pad));
+    textLabel = new QLabel(box);
+    textLabel->setWordWrap(true);
+    styleText(*textLabel, TextStyle::caption, Tint::secondary);
+    layout->addWidget(textLabel);
+    return box;
 }
 
 template <class Row>
@@ -78,10 +83,12 @@ void syncRows(QVBoxLayout& layout, std::vector<Row*>& rows, const std::vector<En
 
 }  // namespace
 
-PanelView::PanelView(model::AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+PanelView::PanelView(model::AppModel& model, DialogHooks dialogs, QWidget* parent)
+    : QWidget(parent), model_(model), dialogs_(withRealDialogs(std::move(dialogs))) {
     auto* layout = column(this, 0);
     header_ = new PanelHeader(this);
     layout->addWidget(header_);
+    connect(header_->settingsButton(), &QToolButton::clicked, this, &PanelView::toggleSettings);
     auto* divider = new QFrame(this);
     divider->setFrameShape(QFrame::HLine);
     divider->setFrameShadow(QFrame::Sunken);
@@ -97,6 +104,7 @@ PanelView::PanelView(model::AppModel& model, QWidget* parent) : QWidget(parent),
     requests_ = new QWidget(content);
     requestList_ = column(requests_, kStyle.sectionSpacing);
     sections->addWidget(requests_);
+    sections->addWidget(makeDevicesSection(content));
     sections->addWidget(makeJobsSection(content));
     sections->addWidget(makeInboxSection(content));
     sections->addStretch(1);
@@ -113,11 +121,46 @@ PanelView::PanelView(model::AppModel& model, QWidget* parent) : QWidget(parent),
     refresh();
 }
 
+QWidget* PanelView::makeDevicesSection(QWidget* parent) {
+    auto* section = new QWidget(parent);
+    auto* layout = column(section, kStyle.deviceSpacing);
+    auto* titleRow = new QHBoxLayout;
+    titleRow->setSpacing(0);
+    localised(addSectionTitle(*titleRow, Symbol::devices, section), "peers.mine");
+    titleRow->addStretch(1);
+    auto* add = localised(new QToolButton(section), "peer.addDevice");
+    add->setObjectName(QStringLiteral("addDevice"));
+    add->setAutoRaise(true);
+    add->setCursor(Qt::PointingHandCursor);
+    add->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    styleText(*add, TextStyle::caption, Tint::accent, QFont::DemiBold);
+    const int iconSize = symbolSize(TextStyle::caption);
+    add->setIconSize(QSize(iconSize, iconSize));
+    add->setIcon(QIcon(tintedSymbol(Symbol::add, tintColor(palette(), Tint::accent), iconSize, devicePixelRatioF())));
+    connect(add, &QToolButton::clicked, this, [this] { DevicesWindow::present(model_, window()); });
+    titleRow->addWidget(add);
+    layout->addLayout(titleRow);
+
+    QLabel* emptyText = nullptr;
+    devicesEmpty_ = placeholder(section, emptyText);
+    emptyText->setObjectName(QStringLiteral("devicesEmpty"));
+    localised(emptyText, "peers.empty");
+    layout->addWidget(devicesEmpty_);
+    auto* tiles = new QWidget(section);
+    deviceList_ = column(tiles, kStyle.deviceSpacing);
+    layout->addWidget(tiles);
+    return section;
+}
+
 QWidget* PanelView::makeJobsSection(QWidget* parent) {
     jobsSection_ = new QWidget(parent);
     jobsSection_->setObjectName(QStringLiteral("jobsSection"));
     auto* layout = column(jobsSection_, kStyle.jobSpacing);
-    layout->addWidget(localised(sectionTitle(jobsSection_), "jobs.title"));
+    auto* titleRow = new QHBoxLayout;
+    titleRow->setSpacing(0);
+    localised(addSectionTitle(*titleRow, Symbol::transfers, jobsSection_), "jobs.title");
+    titleRow->addStretch(1);
+    layout->addLayout(titleRow);
     auto* rows = new QWidget(jobsSection_);
     jobList_ = column(rows, kStyle.jobSpacing);
     layout->addWidget(rows);
@@ -128,7 +171,8 @@ QWidget* PanelView::makeInboxSection(QWidget* parent) {
     auto* section = new QWidget(parent);
     auto* layout = column(section, kStyle.inboxSpacing);
     auto* titleRow = new QHBoxLayout;
-    titleRow->addWidget(localised(sectionTitle(section), "inbox.title"));
+    titleRow->setSpacing(0);
+    localised(addSectionTitle(*titleRow, Symbol::inbox, section), "inbox.title");
     titleRow->addStretch(1);
     auto* openFolder = localised(new QPushButton(section), "inbox.openFolder");
     openFolder->setFlat(true);
@@ -138,15 +182,10 @@ QWidget* PanelView::makeInboxSection(QWidget* parent) {
     titleRow->addWidget(openFolder);
     layout->addLayout(titleRow);
 
-    inboxEmpty_ = new CardFrame(kStyle.placeholder, section);
-    auto* emptyLayout = column(inboxEmpty_, 0);
-    emptyLayout->setContentsMargins(kStyle.placeholderPadding, kStyle.placeholderPadding, kStyle.placeholderPadding,
-                                    kStyle.placeholderPadding);
-    auto* emptyText = localised(new QLabel(inboxEmpty_), "inbox.empty");
+    QLabel* emptyText = nullptr;
+    inboxEmpty_ = placeholder(section, emptyText);
     emptyText->setObjectName(QStringLiteral("inboxEmpty"));
-    emptyText->setWordWrap(true);
-    styleText(*emptyText, TextStyle::caption, Tint::secondary);
-    emptyLayout->addWidget(emptyText);
+    localised(emptyText, "inbox.empty");
     layout->addWidget(inboxEmpty_);
 
     auto* rows = new QWidget(section);
@@ -176,11 +215,19 @@ void PanelView::refresh() {
             retitle();
         }
         discard(requestCards_);
+        discard(deviceTiles_);
+        shownDevices_.clear();
         discard(jobRows_);
         discard(inboxRows_);
+        // An open settings popup is built in one language; it comes back in the new one.
+        if (settings_ && settings_->isVisible()) {
+            settings_->close();
+            toggleSettings();
+        }
     }
     header_->refresh(model_);
     refreshRequests();
+    refreshDevices();
     refreshJobs();
     refreshInbox();
 }
@@ -193,6 +240,50 @@ void PanelView::refreshRequests() {
         [](const RequestCard* card, const model::IncomingRequest& request) { return card->requestId() == request.id; },
         [this](const model::IncomingRequest& request) { return new RequestCard(request, model_, this); },
         [](RequestCard&, const model::IncomingRequest&) {});
+}
+
+void PanelView::refreshDevices() {
+    std::vector<std::pair<std::string, bool>> listed;
+    std::vector<std::optional<model::Peer>> reachable;
+    for (const std::string& id : model_.listedDevices()) {
+        auto peer = model_.onlinePeerRaw(id);
+        if (peer && model_.unreachable().contains(peer->serviceName)) {
+            peer.reset();
+        }
+        listed.emplace_back(id, peer.has_value());
+        reachable.push_back(std::move(peer));
+    }
+    devicesEmpty_->setVisible(listed.empty());
+    if (listed != shownDevices_) {
+        discard(deviceTiles_);
+        for (const auto& [id, online] : listed) {
+            QWidget* tile = online ? static_cast<QWidget*>(new PeerTile(id, model_, dialogs_, this))
+                                   : new OfflinePeerTile(id, model_, dialogs_, this);
+            deviceList_->addWidget(tile);
+            tile->show();
+            deviceTiles_.push_back(tile);
+        }
+        shownDevices_ = std::move(listed);
+    }
+    for (std::size_t index = 0; index < deviceTiles_.size(); ++index) {
+        if (auto* tile = qobject_cast<PeerTile*>(deviceTiles_[index]); tile != nullptr && reachable[index]) {
+            tile->setPeer(*reachable[index]);
+        }
+    }
+}
+
+SettingsPopover* PanelView::settings() const {
+    return settings_;
+}
+
+void PanelView::toggleSettings() {
+    if (settings_ && settings_->isVisible()) {
+        settings_->close();
+        return;
+    }
+    // Built afresh each time, so the name field starts from the current name.
+    settings_ = new SettingsPopover(model_, dialogs_, this);
+    settings_->showBelow(*header_->settingsButton());
 }
 
 void PanelView::refreshJobs() {

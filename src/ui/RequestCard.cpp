@@ -18,7 +18,6 @@ namespace {
 struct RequestCardStyle {
     CardLook look{Tint::orange, 0.12, 0.5, 1.0, 10.0};
     int padding = 12;
-    int iconSize = 28;
     int lineSpacing = 3;
     std::size_t shortKeyLength = 8;
 };
@@ -37,11 +36,8 @@ RequestCard::RequestCard(const model::IncomingRequest& request, model::AppModel&
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(kStyle.padding, kStyle.padding, kStyle.padding, kStyle.padding);
     row->setSpacing(kStyle.padding);
-    auto* icon = new QLabel(this);
-    const QIcon symbol = request.pair ? symbolIcon("contact-new", QStyle::SP_DialogYesButton, *this)
-                                      : symbolIcon("go-down", QStyle::SP_ArrowDown, *this);
-    icon->setPixmap(symbol.pixmap(kStyle.iconSize, kStyle.iconSize));
-    row->addWidget(icon, 0, Qt::AlignTop);
+    const Symbol symbol = request.pair ? Symbol::pairRequest : Symbol::transferRequest;
+    row->addWidget(symbolLabel(symbol, Tint::orange, TextStyle::title2, this), 0, Qt::AlignTop);
     row->addWidget(makeTexts(request), 1);
 }
 

@@ -22,16 +22,6 @@ fs::path executable() {
     return QB_EXECUTABLE;
 }
 
-void writeFile(const fs::path& path, const std::string& content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
 // A device's own folders: settings, key store and home.
 QProcessEnvironment deviceEnvironment(const fs::path& root, const std::string& name) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

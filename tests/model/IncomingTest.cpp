@@ -78,7 +78,8 @@ TEST_F(IncomingTest, DecisionTableRowByRow) {
     EXPECT_EQ(decide(header("Renamed"), K1), "ask") << "everyone mode asks known devices too";
     ASSERT_EQ(m().requests().size(), 3u);
     EXPECT_EQ(decide(header("Fourth"), std::nullopt), "decline") << "three already waiting";
-    EXPECT_TRUE(m().myDevices() == std::vector<std::string>{"OldPeer"} && m().trusted().empty());
+    EXPECT_EQ(m().myDevices(), std::vector<std::string>{"OldPeer"});
+    EXPECT_TRUE(m().trusted().empty());
 }
 
 TEST_F(IncomingTest, AskingQueuesTheRequestPlaysASoundNotifiesAndBringsThePanel) {
@@ -205,7 +206,8 @@ TEST_F(IncomingTest, FilesSentToTheListenerArriveAfterTheUserAccepts) {
     ASSERT_TRUE(waitUntil([&] { return m().requests().size() == 1; }));
     m().respond(m().requests()[0], false, false);
     ASSERT_TRUE(waitUntil([&] { return sent.has_value(); }));
-    EXPECT_TRUE(!sent->ok() && sent->error().is(transfer::TransferErrc::declined));
+    ASSERT_FALSE(sent->ok());
+    EXPECT_TRUE(sent->error().is(transfer::TransferErrc::declined));
 }
 
 }  // namespace

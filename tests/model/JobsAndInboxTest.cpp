@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QSignalSpy>
 
 #include "model/Inbox.h"
@@ -108,14 +110,24 @@ TEST(InboxTest, TrashMovesTheItemAwayAndDropsItEvenWhenTheMoveFails) {
     ScopedEnv data("XDG_DATA_HOME", (h.dir / "data").string());
     ScopedEnv folder("QUOBBLEFIN_SAVEDIR", (h.dir / "in").string());
     writeFile(h.dir / "in" / "a.txt", "a");
+    writeFile(h.dir / "in" / "gone.txt", "g");
     auto& m = h.make();
     m.refreshInbox();
+    ASSERT_EQ(m.inbox().size(), 2u);
+    const auto entry = [&](const char* name) {
+        return *std::find_if(m.inbox().begin(), m.inbox().end(),
+                             [&](const InboxItem& item) { return item.url.filename() == name; });
+    };
+    const InboxItem gone = entry("gone.txt");
+    const InboxItem kept = entry("a.txt");
+    std::filesystem::remove(gone.url);  // its move to the trash now fails
+    m.trash(gone);
     ASSERT_EQ(m.inbox().size(), 1u);
-    const InboxItem item = m.inbox()[0];
-    m.trash(item);
+    EXPECT_EQ(m.inbox()[0].url, kept.url);
+    m.trash(kept);
     EXPECT_TRUE(m.inbox().empty());
-    EXPECT_FALSE(std::filesystem::exists(h.dir / "in" / "a.txt"));
-    m.trash(item);
+    EXPECT_FALSE(std::filesystem::exists(kept.url));
+    EXPECT_EQ(readFile(h.dir / "data" / "Trash" / "files" / "a.txt"), "a");
 }
 
 TEST(InboxTest, FormatBytesUsesDecimalUnitsAndOneDecimalBelowTen) {

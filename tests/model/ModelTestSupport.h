@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 
 #include "model/AppModel.h"
+#include "model/ModelServices.h"
 #include "platform/SettingsStore.h"
 #include "support/TestEnv.h"
 
@@ -40,16 +41,6 @@ inline bool waitUntil(const std::function<bool()>& done, std::chrono::millisecon
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     return true;
-}
-
-inline void writeFile(const std::filesystem::path& path, const std::string& content) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-inline std::string readFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 inline const std::string kOwnKey(64, 'f');

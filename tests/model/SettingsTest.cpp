@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QSignalSpy>
 
 #include "l10n/L.h"
+#include "model/ModelSettings.h"
 #include "model/ModelTestSupport.h"
 
 namespace qb::test {
@@ -19,9 +25,12 @@ TEST(SettingsTest, FirstLaunchGivesDefaultsAndStoresOnlyTheEmptyDeviceList) {
     EXPECT_TRUE(m.playSound());
     EXPECT_EQ(m.receiveMode(), model::ReceiveMode::everyone);
     EXPECT_EQ(m.lang(), l10n::L::systemDefault());
-    EXPECT_TRUE(m.myDevices().empty() && m.knownKeys().empty() && m.trusted().empty());
+    EXPECT_TRUE(m.myDevices().empty());
+    EXPECT_TRUE(m.knownKeys().empty());
+    EXPECT_TRUE(m.trusted().empty());
     EXPECT_EQ(h.store().stringList("myDevices"), std::vector<std::string>{});
-    EXPECT_FALSE(h.store().contains("deviceName") || h.store().contains("saveDir"));
+    EXPECT_FALSE(h.store().contains("deviceName"));
+    EXPECT_FALSE(h.store().contains("saveDir"));
     EXPECT_FALSE(model::defaultDeviceName(h.dir / "no-machine-info").empty()) << "the host name";
 }
 
@@ -47,7 +56,8 @@ TEST(SettingsTest, MistypedValuesGiveDefaultsAndADamagedFileIsRepairedOnTheNextC
     EXPECT_TRUE(m.playSound());
     EXPECT_EQ(m.receiveMode(), model::ReceiveMode::everyone);
     EXPECT_EQ(l10n::L::lang(), "de");
-    EXPECT_TRUE(m.trusted().empty() && m.knownKeys().empty());
+    EXPECT_TRUE(m.trusted().empty());
+    EXPECT_TRUE(m.knownKeys().empty());
     EXPECT_EQ(m.trustedNames(), (TextMap{{"k", "D"}}));
     l10n::L::setLang("en");
 
@@ -114,6 +124,39 @@ TEST(SettingsTest, ChangingLanguageAndSoundStoresThemAndRebuildsTheMenu) {
     EXPECT_EQ(h.store().string("lang"), "ja");
     EXPECT_EQ(h.store().boolean("playSound"), false);
     l10n::L::setLang("en");
+}
+
+// A settings file that cannot be read fails a removal (one write of three keys) without touching the file,
+// and the model's values hold for the session. The child drops root (when it has it) so that mode 000 holds.
+TEST(SettingsTest, AFailedWriteKeepsTheValuesInMemoryAndLosesNoStoredKey) {
+    const TempDir dir;
+    const auto file = dir / "settings.json";
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const passwd* nobody = ::getpwnam("nobody");
+        if (::geteuid() == 0 && ::setuid(nobody != nullptr ? nobody->pw_uid : 65534) != 0) {
+            ::_exit(2);
+        }
+        platform::SettingsStore(file).setStringMap("knownKeys", {{"Desk", "k1"}, {"Studio", "k2"}});
+        model::ModelSettings settings(file, {dir / "machine-info", dir / "Downloads"});
+        if (settings.values().myDevices != std::vector<std::string>{"k1", "k2"} || ::chmod(file.c_str(), 0) != 0) {
+            ::_exit(3);
+        }
+        settings.edit().myDevices = {"k2"};
+        const auto error = settings.store({model::settingsKey::myDevices, model::settingsKey::knownKeys});
+        const bool kept = settings.values().myDevices == std::vector<std::string>{"k2"};
+        ::_exit(error == std::errc::permission_denied && kept ? 0 : 4);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: cannot drop root, 3: setup failed, 4: the write did not fail as it should";
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    const platform::SettingsStore store(file);
+    EXPECT_EQ(store.stringList("myDevices"), (std::vector<std::string>{"k1", "k2"}));
+    EXPECT_EQ(store.stringMap("knownKeys"), (TextMap{{"Desk", "k1"}, {"Studio", "k2"}}));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/SettingsStore.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,20 +21,13 @@ namespace qb::platform {
 namespace {
 
 namespace fs = std::filesystem;
+using qb::test::readFile;
 using qb::test::ScopedEnv;
 using qb::test::TempDir;
-
-void writeRaw(const fs::path& file, const std::string& text) {
-    std::ofstream(file, std::ios::binary) << text;
-}
-
-std::string readRaw(const fs::path& file) {
-    std::ifstream stream(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-}
+using qb::test::writeFile;
 
 std::size_t storedKeyCount(const fs::path& file) {
-    const auto object = nlohmann::json::parse(readRaw(file), nullptr, false);
+    const auto object = nlohmann::json::parse(readFile(file), nullptr, false);
     return object.is_object() ? object.size() : 0;
 }
 
@@ -52,6 +46,8 @@ std::vector<std::string> folderEntries(const fs::path& folder) {
     return names;
 }
 
+const std::error_code kStored;
+
 class SettingsStoreTest : public ::testing::Test {
 protected:
     TempDir dir;
@@ -61,13 +57,13 @@ protected:
 
 TEST_F(SettingsStoreTest, EveryTypeRoundTripsThroughTheFileAndASecondStore) {
     const std::map<std::string, std::string> names{{"ab12", "Desk"}, {"ünï", "Zoë's Mac"}};
-    ASSERT_TRUE(store.setString("deviceName", "Zoë's  Mac"));
-    ASSERT_TRUE(store.setBoolean("playSound", false));
-    ASSERT_TRUE(store.setInteger("min", std::numeric_limits<std::int64_t>::min()));
-    ASSERT_TRUE(store.setInteger("max", std::numeric_limits<std::int64_t>::max()));
-    ASSERT_TRUE(store.setStringList("trusted", {"b", "a", ""}));
-    ASSERT_TRUE(store.setStringList("empty", {}));
-    ASSERT_TRUE(store.setStringMap("deviceNames", names));
+    ASSERT_EQ(store.setString("deviceName", "Zoë's  Mac"), kStored);
+    ASSERT_EQ(store.setBoolean("playSound", false), kStored);
+    ASSERT_EQ(store.setInteger("min", std::numeric_limits<std::int64_t>::min()), kStored);
+    ASSERT_EQ(store.setInteger("max", std::numeric_limits<std::int64_t>::max()), kStored);
+    ASSERT_EQ(store.setStringList("trusted", {"b", "a", ""}), kStored);
+    ASSERT_EQ(store.setStringList("empty", {}), kStored);
+    ASSERT_EQ(store.setStringMap("deviceNames", names), kStored);
 
     const SettingsStore other(file);
     EXPECT_EQ(other.string("deviceName"), "Zoë's  Mac");
@@ -81,8 +77,8 @@ TEST_F(SettingsStoreTest, EveryTypeRoundTripsThroughTheFileAndASecondStore) {
     EXPECT_FALSE(other.contains("lang"));
     EXPECT_EQ(other.string("lang"), std::nullopt);
 
-    ASSERT_TRUE(store.remove("playSound"));
-    ASSERT_TRUE(store.remove("never there"));
+    ASSERT_EQ(store.remove("playSound"), kStored);
+    ASSERT_EQ(store.remove("never there"), kStored);
     EXPECT_FALSE(other.contains("playSound"));
     EXPECT_EQ(other.string("deviceName"), "Zoë's  Mac");
 }
@@ -93,15 +89,15 @@ TEST_F(SettingsStoreTest, DataOfEveryPaddingLengthRoundTripsAsTaggedBase64) {
         for (std::size_t index = 0; index < length; ++index) {
             bytes.push_back(static_cast<std::uint8_t>(0xFD + index));
         }
-        ASSERT_TRUE(store.setData("blob", bytes));
+        ASSERT_EQ(store.setData("blob", bytes), kStored);
         EXPECT_EQ(store.data("blob"), bytes) << "length " << length;
     }
-    ASSERT_TRUE(store.setData("blob", toBytes("hi!")));
-    EXPECT_NE(readRaw(file).find(R"("$data": "aGkh")"), std::string::npos) << readRaw(file);
+    ASSERT_EQ(store.setData("blob", toBytes("hi!")), kStored);
+    EXPECT_NE(readFile(file).find(R"("$data": "aGkh")"), std::string::npos) << readFile(file);
 }
 
 TEST_F(SettingsStoreTest, AValueOfAnotherTypeReadsAsAbsent) {
-    writeRaw(file, R"({"s": "text", "b": 1, "i": 1.5, "big": 9223372036854775808, "n": null,
+    writeFile(file, R"({"s": "text", "b": 1, "i": 1.5, "big": 9223372036854775808, "n": null,
         "mixedList": ["a", 1], "mixedMap": {"a": "x", "b": true},
         "badData": {"$data": "a=b="}, "shortData": {"$data": "aGk"}, "taggedPlus": {"$data": "aGkh", "x": "y"},
         "dataNotText": {"$data": 5}})");
@@ -125,21 +121,64 @@ TEST_F(SettingsStoreTest, AValueOfAnotherTypeReadsAsAbsent) {
 
 TEST_F(SettingsStoreTest, ADamagedFileReadsAsEmptyAndTheNextChangeRepairsIt) {
     for (const char* damaged : {"not json {", "[1, 2]", "\"text\"", "", "{\"a\": 1"}) {
-        writeRaw(file, damaged);
+        writeFile(file, damaged);
         EXPECT_FALSE(store.contains("a")) << damaged;
         EXPECT_EQ(store.integer("a"), std::nullopt) << damaged;
 
-        ASSERT_TRUE(store.setBoolean("playSound", true));
+        ASSERT_EQ(store.setBoolean("playSound", true), kStored);
         EXPECT_EQ(store.boolean("playSound"), true);
         EXPECT_EQ(storedKeyCount(file), 1U);
     }
 }
 
 TEST_F(SettingsStoreTest, TextThatIsNotUtf8IsRefusedAndTheFileKept) {
-    ASSERT_TRUE(store.setString("a", "kept"));
-    const std::string before = readRaw(file);
-    EXPECT_FALSE(store.setString("b", "\xff\xfe"));
-    EXPECT_EQ(readRaw(file), before);
+    ASSERT_EQ(store.setString("a", "kept"), kStored);
+    const std::string before = readFile(file);
+    EXPECT_EQ(store.setString("b", "\xff\xfe"), std::errc::illegal_byte_sequence);
+    EXPECT_EQ(readFile(file), before);
+}
+
+TEST_F(SettingsStoreTest, SeveralKeysChangeInOneWriteAndRemovalsTakePart) {
+    ASSERT_EQ(store.setString("gone", "x"), kStored);
+    SettingsStore::Changes changes;
+    changes.setStringList("myDevices", {"k1"}).setStringMap("deviceNames", {{"k1", "Desk"}}).remove("gone");
+    ASSERT_EQ(store.apply(changes), kStored);
+    EXPECT_EQ(store.stringList("myDevices"), std::vector<std::string>{"k1"});
+    EXPECT_EQ(store.stringMap("deviceNames"), (std::map<std::string, std::string>{{"k1", "Desk"}}));
+    EXPECT_FALSE(store.contains("gone"));
+    EXPECT_EQ(storedKeyCount(file), 2U);
+}
+
+// A settings file that exists but cannot be opened must never read as empty for a change: that change would
+// write its one key over every other setting. The child drops root (when it has it) so that mode 000 holds.
+TEST(SettingsStoreFailures, AFileThatCannotBeOpenedFailsTheChangeAndLosesNoKey) {
+    const TempDir dir;
+    const fs::path file = dir / "settings.json";
+    fs::permissions(dir.path(), fs::perms::all);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const passwd* nobody = ::getpwnam("nobody");
+        if (::geteuid() == 0 && ::setuid(nobody != nullptr ? nobody->pw_uid : 65534) != 0) {
+            ::_exit(2);
+        }
+        SettingsStore store(file);
+        if (store.setString("deviceName", "Desk") || store.setStringList("myDevices", {"k1"}) ||
+            ::chmod(file.c_str(), 0) != 0) {
+            ::_exit(3);
+        }
+        const std::error_code error = store.setBoolean("playSound", false);
+        ::_exit(error == std::errc::permission_denied ? 0 : 4);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: cannot drop root, 3: setup failed, 4: the change did not fail";
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    const SettingsStore store(file);
+    EXPECT_EQ(store.string("deviceName"), "Desk");
+    EXPECT_EQ(store.stringList("myDevices"), std::vector<std::string>{"k1"});
+    EXPECT_FALSE(store.contains("playSound"));
 }
 
 TEST(SettingsStoreFolders, MissingFoldersAreCreatedPrivateAndTheFileIs0600) {
@@ -147,7 +186,7 @@ TEST(SettingsStoreFolders, MissingFoldersAreCreatedPrivateAndTheFileIs0600) {
     const fs::path file = dir / "config" / "quobblefin" / "settings.json";
     SettingsStore store(file);
     EXPECT_EQ(store.string("deviceName"), std::nullopt);
-    ASSERT_TRUE(store.setString("deviceName", "Desk"));
+    ASSERT_EQ(store.setString("deviceName", "Desk"), kStored);
     EXPECT_EQ(permissions(dir / "config"), 0700U);
     EXPECT_EQ(permissions(file.parent_path()), 0700U);
     EXPECT_EQ(permissions(file), 0600U);
@@ -156,9 +195,9 @@ TEST(SettingsStoreFolders, MissingFoldersAreCreatedPrivateAndTheFileIs0600) {
 
 TEST(SettingsStoreFolders, AFolderThatCannotBeMadeFailsTheChange) {
     const TempDir dir;
-    writeRaw(dir / "taken", "a file where the folder should be");
+    writeFile(dir / "taken", "a file where the folder should be");
     SettingsStore store(dir / "taken" / "settings.json");
-    EXPECT_FALSE(store.setString("a", "b"));
+    EXPECT_TRUE(store.setString("a", "b"));
     EXPECT_EQ(store.string("a"), std::nullopt);
 }
 
@@ -186,7 +225,7 @@ std::string writerKey(int writer, int index) {
 bool writeOwnKeys(const fs::path& file, int writer) {
     SettingsStore store(file);
     for (int index = 0; index < kKeysPerWriter; ++index) {
-        if (!store.setInteger(writerKey(writer, index), index)) {
+        if (store.setInteger(writerKey(writer, index), index)) {
             return false;
         }
     }
@@ -218,7 +257,8 @@ TEST(SettingsStoreConcurrency, ProcessesWritingAtOnceKeepEveryKey) {
     for (const pid_t child : children) {
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
     }
     expectEveryKeyAndNoLeftovers(dir.path(), file);
 }

@@ -2,8 +2,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace qb::test {
 
@@ -55,5 +58,18 @@ private:
     std::string name_;
     std::optional<std::string> old_;
 };
+
+// Writes `content` as the whole file, making its folders first.
+inline void writeFile(const std::filesystem::path& path, std::string_view content) {
+    std::error_code ignored;
+    std::filesystem::create_directories(path.parent_path(), ignored);
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+// The whole file; empty when it cannot be read.
+inline std::string readFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
 
 }  // namespace qb::test

@@ -50,7 +50,7 @@ protected:
     // A file large enough that its body is still under way when the first piece has arrived.
     fs::path bigFile() {
         const fs::path file = harness.temp / "big.bin";
-        writeText(file, std::string(24 << 20, 'b'));
+        writeFile(file, std::string(24 << 20, 'b'));
         return file;
     }
 
@@ -113,7 +113,7 @@ TEST_F(CancelTest, ACancelStopsTheConnectAttemptOrPreventsItAtOnce) {
             token->cancel();
         auto done = std::make_shared<std::promise<TransferResult>>();
         SenderEnvironment environment{&harness.runtime, &sender, &console, {10s, 10s}, token};
-        writeText(harness.temp / "a.txt", "a");
+        writeFile(harness.temp / "a.txt", "a");
         FileSender::send(
             {harness.temp / "a.txt"}, platform::HostPort("127.0.0.1", silent.local_endpoint().port()), "Sender", true,
             std::string(64, 'a'), false, {}, [done](TransferResult r) { done->set_value(std::move(r)); }, environment);

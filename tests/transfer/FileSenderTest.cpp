@@ -22,11 +22,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::ReceiverScript;
 using test::ScriptedReceiver;
-
-void writeFile(const fs::path& path, const std::string& content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
+using test::writeFile;
 
 std::string text(const platform::Bytes& bytes) {
     return platform::toString(bytes);

@@ -12,11 +12,7 @@ namespace qb::transfer {
 namespace {
 
 namespace fs = std::filesystem;
-
-void writeFile(const fs::path& path, const std::string& content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
+using test::writeFile;
 
 FileEntry folder(std::string path) {
     return {std::move(path), 0, true};

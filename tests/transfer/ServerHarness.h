@@ -105,15 +105,6 @@ inline platform::Bytes prefixed(std::string_view json, std::optional<std::uint32
     return bytes;
 }
 
-inline std::string readText(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void writeText(const fs::path& file, std::string_view text) {
-    std::ofstream(file, std::ios::binary) << text;
-}
-
 // Every item below `folder`: folders end in "/", symbolic links in "@".
 inline std::set<std::string> treeOf(const fs::path& folder) {
     std::set<std::string> items;
@@ -209,7 +200,7 @@ public:
         EXPECT_EQ(send(signer ? signedBy(*signer, file) : file, "alive").reply, "GO\nOK\n");
         const auto result = reports.finish(count + 1);
         ASSERT_TRUE(result.ok());
-        EXPECT_EQ(readText(result.items().at(0)), "alive");
+        EXPECT_EQ(readFile(result.items().at(0)), "alive");
         fs::remove(result.items().at(0));
         EXPECT_EQ(treeOf(inbox), before);
     }

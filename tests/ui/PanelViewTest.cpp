@@ -18,6 +18,7 @@
 #include "WidgetApp.h"
 #include "l10n/L.h"
 #include "model/AppModel.h"
+#include "model/ModelServices.h"
 #include "support/TestEnv.h"
 #include "ui/InboxRow.h"
 #include "ui/JobRow.h"

@@ -3,14 +3,18 @@
 #include <filesystem>
 #include <fstream>
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMenu>
 
 #include <asio/ip/address_v4.hpp>
 
 #include "WidgetApp.h"
 #include "app/Application.h"
+#include "l10n/L.h"
 #include "model/AppModel.h"
+#include "model/ModelServices.h"
 #include "platform/desktop/DesktopNotifier.h"
 #include "support/TestEnv.h"
 #include "ui/PanelWindow.h"
@@ -35,8 +39,25 @@ protected:
     model::ModelConfig config;
 };
 
+QStringList titles(const QMenu& menu) {
+    QStringList shown;
+    for (const QAction* action : menu.actions()) {
+        shown << (action->isSeparator() ? QStringLiteral("-") : action->text() + u'|' + action->shortcut().toString());
+    }
+    return shown;
+}
+
+QString checkedLanguage(const QMenu& menu) {
+    for (const QAction* item : menu.actions().at(2)->menu()->actions()) {
+        if (item->isChecked()) {
+            return item->data().toString();
+        }
+    }
+    return {};
+}
+
 TEST_F(StartupTest, HiddenStartShowsThePanelOnlyWhenARequestArrives) {
-    app::AppDelegate delegate(true, config);
+    app::AppDelegate delegate({.hidden = true, .trayAvailable = true}, config);
     delegate.launch();
     ASSERT_NE(delegate.panel(), nullptr);
     EXPECT_FALSE(delegate.panel()->isVisible());
@@ -57,13 +78,80 @@ TEST_F(StartupTest, HiddenStartShowsThePanelOnlyWhenARequestArrives) {
     EXPECT_FALSE(delegate.panel()->isVisible());
     delegate.togglePanel();
     EXPECT_TRUE(delegate.panel()->isVisible());
+
+    // Toggling twice brings the panel back where it was.
+    delegate.panel()->setGeometry(40, 50, 320, 400);
+    const QRect before = delegate.panel()->geometry();
+    delegate.togglePanel();
+    EXPECT_FALSE(delegate.panel()->isVisible());
+    delegate.togglePanel();
+    EXPECT_EQ(delegate.panel()->geometry(), before);
 }
 
-TEST_F(StartupTest, PlainStartShowsThePanel) {
-    app::AppDelegate delegate(false, config);
+TEST_F(StartupTest, WithoutATrayThePanelShowsEvenWhenHidden) {
+    for (const bool hidden : {false, true}) {
+        app::AppDelegate delegate({.hidden = hidden, .trayAvailable = false}, config);
+        delegate.launch();
+        EXPECT_TRUE(delegate.panel()->isVisible()) << hidden;
+        EXPECT_EQ(delegate.panel()->size(), QSize(330, 460));
+    }
+}
+
+TEST_F(StartupTest, AMovedPanelComesBackThereAfterARestart) {
+    {
+        app::AppDelegate delegate({.hidden = false, .trayAvailable = false}, config);
+        delegate.launch();
+        delegate.panel()->setGeometry(60, 70, 310, 420);
+    }
+    app::AppDelegate delegate({.hidden = true, .trayAvailable = true}, config);
     delegate.launch();
-    EXPECT_TRUE(delegate.panel()->isVisible());
-    EXPECT_EQ(delegate.panel()->size(), QSize(330, 460));
+    delegate.showPanel();
+    EXPECT_EQ(delegate.panel()->geometry(), QRect(60, 70, 310, 420));
+}
+
+TEST_F(StartupTest, TheMenuFollowsTheLanguage) {
+    app::AppDelegate delegate({.hidden = true, .trayAvailable = false}, config);
+    delegate.launch();
+    delegate.setLang(QStringLiteral("en"));
+    ASSERT_NE(delegate.menu(), nullptr);
+    EXPECT_EQ(titles(*delegate.menu()),
+              (QStringList{QStringLiteral("Show / Hide Quobblefin panel|Ctrl+D"),
+                           QStringLiteral("Open received‑files folder|Ctrl+O"), QStringLiteral("Language|"),
+                           QStringLiteral("-"), QStringLiteral("Quit Quobblefin|Ctrl+Q")}));
+    EXPECT_EQ(delegate.menu()->actions().at(2)->menu()->actions().size(), 13);
+    EXPECT_EQ(checkedLanguage(*delegate.menu()), QStringLiteral("en"));
+
+    // Chosen from the submenu itself: the menu is rebuilt while its item is being handled.
+    for (QAction* item : delegate.menu()->actions().at(2)->menu()->actions()) {
+        if (item->data().toString() == QStringLiteral("de")) {
+            item->trigger();
+        }
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(checkedLanguage(*delegate.menu()), QStringLiteral("de"));
+    EXPECT_EQ(delegate.menu()->actions().at(0)->text().toStdString(), l10n::L::t("menu.toggle"));
+    EXPECT_NE(delegate.menu()->actions().at(0)->text(), QStringLiteral("Show / Hide Quobblefin panel"));
+    delegate.setLang(QStringLiteral("en"));
+}
+
+TEST(PanelFrameTest, ARememberedFrameIsKeptOnAScreenThatStillExists) {
+    const std::vector<QRect> screens{QRect(0, 0, 1440, 900), QRect(1440, 0, 1920, 1080)};
+    const QSize minimum(300, 360);
+    struct Case {
+        QRect saved;
+        std::optional<QRect> placed;
+    };
+    const Case cases[] = {
+        {QRect(100, 100, 330, 460), QRect(100, 100, 330, 460)},
+        {QRect(1500, 600, 330, 460), QRect(1500, 600, 330, 460)},  // the second screen
+        {QRect(1300, 700, 330, 460), QRect(1440, 620, 330, 460)},  // mostly on the second: pushed inside
+        {QRect(-200, -50, 330, 460), QRect(0, 0, 330, 460)},       // partly above and left
+        {QRect(100, 100, 2000, 2000), QRect(0, 0, 1440, 900)},     // shrunk to the screen
+        {QRect(5000, 5000, 330, 460), std::nullopt},               // a screen that is gone
+    };
+    for (const Case& entry : cases) {
+        EXPECT_EQ(ui::clampOntoScreens(entry.saved, screens, minimum), entry.placed);
+    }
 }
 
 TEST(DesktopNotifierTest, OnlyACopyInstalledWithItsDesktopEntryMayNotify) {

@@ -1,0 +1,215 @@
+#include "ui/DevicesWindow.h"
+
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "model/AppModel.h"
+#include "ui/CardFrame.h"
+#include "ui/ElidedLabel.h"
+#include "ui/NearbyPeerRow.h"
+
+namespace qb::ui {
+
+namespace {
+
+struct DevicesWindowStyle {
+    QSize size{340, 400};
+    int padding = 16;
+    int rowSpacing = 6;
+    int headingGap = 8;
+    CardLook rowLook{Tint::secondary, 0.08, 0.0, 1.0, 8.0};
+    QMargins rowPadding{12, 8, 12, 8};
+    std::size_t shortKeyLength = 8;
+    int spinnerSize = 12;
+    std::chrono::milliseconds spinnerStep{80};
+};
+const DevicesWindowStyle kStyle;
+
+QPointer<DevicesWindow>& shown() {
+    static QPointer<DevicesWindow> window;
+    return window;
+}
+
+// A small turning arc: the search for devices never ends while the window is open.
+class Spinner : public QWidget {
+public:
+    explicit Spinner(QWidget* parent) : QWidget(parent) {
+        setFixedSize(kStyle.spinnerSize, kStyle.spinnerSize);
+        ticker_.setInterval(kStyle.spinnerStep);
+        connect(&ticker_, &QTimer::timeout, this, [this] {
+            angle_ = (angle_ + 30) % 360;
+            update();
+        });
+        ticker_.start();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF area = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
+        painter.setPen(QPen(tintColor(palette(), Tint::secondary, 0.25), 2.0));
+        painter.drawEllipse(area);
+        painter.setPen(QPen(tintColor(palette(), Tint::secondary), 2.0, Qt::SolidLine, Qt::RoundCap));
+        painter.drawArc(area, -angle_ * 16, 100 * 16);
+    }
+
+private:
+    QTimer ticker_;
+    int angle_ = 0;
+};
+
+QLabel* heading(QWidget* parent) {
+    auto* label = new QLabel(parent);
+    styleText(*label, TextStyle::caption, Tint::secondary, QFont::DemiBold);
+    return label;
+}
+
+QLabel* emptyNote(std::string_view key, QWidget* parent) {
+    auto* label = new QLabel(text(key), parent);
+    label->setWordWrap(true);
+    styleText(*label, TextStyle::caption, Tint::secondary);
+    return label;
+}
+
+}  // namespace
+
+void DevicesWindow::present(model::AppModel& model, QWidget* parent) {
+    if (shown() || parent == nullptr) {
+        return;
+    }
+    auto* window = new DevicesWindow(model, parent->window());
+    shown() = window;
+    window->open();
+}
+
+DevicesWindow* DevicesWindow::current() {
+    return shown();
+}
+
+DevicesWindow::DevicesWindow(model::AppModel& model, QWidget* parent) : QDialog(parent), model_(model) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowModality(Qt::WindowModal);
+    resize(kStyle.size);
+    auto* layout =
+        column(this, kStyle.headingGap, QMargins(kStyle.padding, kStyle.padding, kStyle.padding, kStyle.padding));
+    auto* titleRow = new QHBoxLayout;
+    title_ = new QLabel(this);
+    styleText(*title_, TextStyle::headline, Tint::primary, QFont::DemiBold);
+    done_ = new QPushButton(this);
+    done_->setObjectName(QStringLiteral("done"));
+    done_->setDefault(true);
+    connect(done_, &QPushButton::clicked, this, &QDialog::accept);
+    titleRow->addWidget(title_, 1);
+    titleRow->addWidget(done_);
+    layout->addLayout(titleRow);
+
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* content = new QWidget(scroll);
+    auto* sections = column(content, kStyle.rowSpacing);
+    mineHeading_ = heading(content);
+    sections->addWidget(mineHeading_);
+    auto* mine = new QWidget(content);
+    mine_ = column(mine, kStyle.rowSpacing);
+    sections->addWidget(mine);
+    sections->addSpacing(kStyle.headingGap);
+    auto* nearbyTitle = new QHBoxLayout;
+    nearbyTitle->setSpacing(kStyle.headingGap);
+    nearbyHeading_ = heading(content);
+    nearbyTitle->addWidget(nearbyHeading_);
+    nearbyTitle->addWidget(new Spinner(content));
+    nearbyTitle->addStretch(1);
+    sections->addLayout(nearbyTitle);
+    auto* nearby = new QWidget(content);
+    nearby_ = column(nearby, kStyle.rowSpacing);
+    sections->addWidget(nearby);
+    sections->addStretch(1);
+    scroll->setWidget(content);
+    layout->addWidget(scroll, 1);
+
+    refreshSoon_.setSingleShot(true);
+    refreshSoon_.setInterval(0);
+    connect(&refreshSoon_, &QTimer::timeout, this, &DevicesWindow::refresh);
+    connect(&model_, &model::AppModel::changed, this, [this] { refreshSoon_.start(); });
+    refresh();
+}
+
+void DevicesWindow::refresh() {
+    // Every text is set here, so a language chosen while the window is open shows at once.
+    setWindowTitle(text("peers.manage"));
+    title_->setText(text("peers.manage"));
+    done_->setText(text("settings.done"));
+    mineHeading_->setText(text("peers.mine"));
+    nearbyHeading_->setText(text("peers.nearby"));
+    for (QWidget* old : rows_) {
+        old->hide();
+        old->deleteLater();
+    }
+    rows_.clear();
+    const auto add = [this](QVBoxLayout& list, QWidget* entry) {
+        list.addWidget(entry);
+        entry->show();
+        rows_.push_back(entry);
+    };
+    const auto listed = model_.listedDevices();
+    if (listed.empty()) {
+        add(*mine_, emptyNote("peers.empty", this));
+    }
+    for (const std::string& id : listed) {
+        add(*mine_, makeMyDeviceRow(id));
+    }
+    const auto nearby = model_.nearbyPeers();
+    if (nearby.empty()) {
+        add(*nearby_, emptyNote("peers.scanning", this));
+    }
+    for (const model::Peer& peer : nearby) {
+        add(*nearby_, new NearbyPeerRow(peer, model_, this));
+    }
+}
+
+QWidget* DevicesWindow::makeMyDeviceRow(const std::string& id) {
+    auto peer = model_.onlinePeerRaw(id);
+    const bool online = peer && !model_.unreachable().contains(peer->serviceName);
+    auto* entry = new CardFrame(kStyle.rowLook, this);
+    entry->setObjectName(QStringLiteral("myDevice"));
+    auto* line = row(entry, kStyle.rowSpacing, kStyle.rowPadding);
+    line->addWidget(online ? stateDot(Tint::green, 1.0, entry) : stateDot(Tint::secondary, 0.5, entry));
+    auto* name = new ElidedLabel(entry);
+    name->setText(QString::fromStdString(model_.displayName(id)));
+    styleText(*name, TextStyle::callout, online ? Tint::primary : Tint::secondary);
+    line->addWidget(name, 1);
+    QString detail;
+    if (online && peer->key) {
+        detail = QString::fromStdString(peer->key->substr(0, kStyle.shortKeyLength));
+    } else if (!online) {
+        detail = text("peer.offline");
+    }
+    if (!detail.isEmpty()) {
+        auto* state = new QLabel(detail, entry);
+        styleText(*state, TextStyle::caption2, Tint::secondary);
+        if (online) {
+            QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+            mono.setPointSizeF(state->font().pointSizeF());
+            state->setFont(mono);
+        }
+        line->addWidget(state);
+    }
+    auto* remove = symbolButton(Symbol::remove, Tint::red, TextStyle::headline, "peer.remove", entry);
+    remove->setObjectName(QStringLiteral("removeDevice"));
+    // No confirmation here: this window is where devices are managed.
+    connect(remove, &QToolButton::clicked, this, [this, id] { model_.removeDevice(id); });
+    line->addWidget(remove);
+    return entry;
+}
+
+}  // namespace qb::ui

@@ -1,0 +1,46 @@
+# Fails when a file under src/ includes a header of a layer it may not use. The layers and their arrows:
+#   app -> ui -> model -> {transfer, identity, discovery} -> platform, and l10n above platform.
+# A layer may include its own headers and those of the layers listed for it below; the application shell is
+# the composition root and may use every layer. Run as: cmake -DSOURCE_DIR=<src> -P CheckLayering.cmake
+cmake_minimum_required(VERSION 3.25)
+set(allowed_platform platform)
+set(allowed_l10n l10n)
+set(allowed_identity identity platform l10n)
+set(allowed_transfer transfer identity platform l10n)
+set(allowed_discovery discovery identity platform l10n)
+set(allowed_model model transfer identity discovery platform l10n)
+set(allowed_ui ui model l10n)
+set(allowed_app app ui model transfer identity discovery platform l10n)
+set(layers platform l10n identity transfer discovery model ui app)
+
+if(NOT SOURCE_DIR)
+  message(FATAL_ERROR "SOURCE_DIR is not set")
+endif()
+
+set(violations "")
+file(GLOB_RECURSE files RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/*.h ${SOURCE_DIR}/*.cpp)
+foreach(file IN LISTS files)
+  string(REGEX MATCH "^[^/]+" layer ${file})
+  if(NOT layer IN_LIST layers)
+    list(APPEND violations "${file}: the folder ${layer} is no known layer")
+    continue()
+  endif()
+  file(STRINGS ${SOURCE_DIR}/${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"]+\"")
+  foreach(line IN LISTS includes)
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1" header "${line}")
+    string(REGEX MATCH "^[^/]+" used "${header}")
+    if(NOT header MATCHES "/")
+      continue()  # a file next to this one
+    endif()
+    if(NOT used IN_LIST allowed_${layer})
+      list(APPEND violations "${file}: ${layer} may not include ${header}")
+    endif()
+  endforeach()
+endforeach()
+
+if(violations)
+  list(JOIN violations "\n  " text)
+  message(FATAL_ERROR "layering violations:\n  ${text}")
+endif()
+list(LENGTH files count)
+message(STATUS "layering: ${count} files follow the arrows")
