@@ -10,7 +10,15 @@ TEST_DEPS  := avahi-daemon avahi-utils dbus iproute2 xvfb xauth procps
 # Only for looking at the interface: fonts for the Japanese and Thai screenshots, ImageMagick to compare them.
 SCREENSHOT_DEPS := xvfb xauth fonts-noto-cjk fonts-thai-tlwg imagemagick
 
-.PHONY: all deps test-deps configure build run test screenshots format bench clean
+FUZZ_DEPS  := clang libclang-rt-14-dev
+
+# Seconds each fuzz target runs, and how many run at once. CI keeps them short; run `make fuzz
+# FUZZ_SECONDS=600` for a longer search.
+FUZZ_SECONDS ?= 60
+FUZZ_PARALLEL ?= 2
+CI_FUZZ_SECONDS ?= 60
+
+.PHONY: all deps test-deps configure build run test sanitize fuzz screenshots format bench clean
 
 all: build
 
@@ -29,9 +37,20 @@ build: configure
 run: build
 	$(BUILD)/src/app/quobblefin
 
+# The suites, then the sanitizer builds, then a short fuzz run of every target.
 test: test-deps configure
+	@tools/install-deps.sh $(FUZZ_DEPS)
 	@cmake --build $(BUILD) -j $(JOBS)
 	@tests/support/run-tests.sh $(BUILD)
+	@tests/support/run-sanitizers.sh
+	@tests/support/run-fuzz.sh $(CI_FUZZ_SECONDS) $(FUZZ_PARALLEL)
+
+sanitize: test-deps
+	@tests/support/run-sanitizers.sh
+
+fuzz: deps
+	@tools/install-deps.sh $(FUZZ_DEPS)
+	@tests/support/run-fuzz.sh $(FUZZ_SECONDS) $(FUZZ_PARALLEL)
 
 screenshots: deps configure
 	@tools/install-deps.sh $(SCREENSHOT_DEPS)

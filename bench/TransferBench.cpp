@@ -1,82 +1,81 @@
-// Throughput and memory of a real transfer over loopback: the built executable's --send mode (a child process)
-// against a TransferServer hosted in this process, plain and TLS, for one large file and for many small ones.
-// Baselines measured in the same run: a raw loopback TCP copy of the same bytes into a file, and `cp -r` of
-// the same tree. Everything lives in one temporary folder that is removed at the end.
+// Speed, CPU and memory of real transfers over loopback, each against a baseline measured in the same run:
+// the built executable's --send mode into a real receiving instance (--hidden, offscreen, accepting
+// automatically, with its own settings, key store and receive folder), plain and TLS, beside the reference
+// program (bench/reference) doing the same work with nothing but sockets and OpenSSL. Rounds alternate the
+// two, so drift on a shared machine hits both alike. Prints one table and writes it as JSON.
 //
-//     bench_transfer [--big-mib N] [--small-count N] [--executable PATH]
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <asio/ip/tcp.hpp>
-#include <asio/read.hpp>
-#include <asio/write.hpp>
+// Sizes and round counts come from the environment (see README.md in this folder), so a quick run is possible:
+//     QB_BENCH_ROUNDS=1 QB_BENCH_BIG_MIB=64 QB_BENCH_SMALL_COUNT=1000 QB_BENCH_MEMORY_MIB=0 make bench
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
-#include <map>
-#include <mutex>
+#include <memory>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "identity/Identity.h"
-#include "platform/NetRuntime.h"
-#include "transfer/TransferServer.h"
+#include <nlohmann/json.hpp>
 
-extern char** environ;
+#include "BenchProcess.h"
+#include "Workloads.h"
 
 namespace {
 
-namespace identity = qb::identity;
-namespace platform = qb::platform;
-namespace transfer = qb::transfer;
-
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using qb::bench::Child;
+using qb::bench::Environment;
+using Json = nlohmann::ordered_json;
 
-constexpr std::size_t kMiB = 1 << 20;
-constexpr std::size_t kSmallFileSize = 4096;
+constexpr std::uint64_t kMiB = 1 << 20;
+constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
+constexpr auto kStartLimit = 30s;
 constexpr auto kRunLimit = 600s;
 
-struct Options {
-    std::uint64_t bigBytes = 1024 * kMiB;
-    int smallCount = 10'000;
-    std::string executable = QB_QUOBBLEFIN_PATH;
-};
-
-Options parseOptions(int argc, char** argv) {
-    Options options;
-    for (int index = 1; index + 1 < argc; index += 2) {
-        const std::string flag = argv[index];
-        const std::string value = argv[index + 1];
-        if (flag == "--big-mib")
-            options.bigBytes = std::stoull(value) * kMiB;
-        else if (flag == "--small-count")
-            options.smallCount = std::stoi(value);
-        else if (flag == "--executable")
-            options.executable = value;
-    }
-    return options;
+std::uint64_t fromEnvironment(const char* name, std::uint64_t fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? std::stoull(value) : fallback;
 }
 
-// A fresh folder under the system temp folder, removed with everything in it.
+std::vector<std::uint64_t> listFromEnvironment(const char* name, std::vector<std::uint64_t> fallback) {
+    const char* value = std::getenv(name);
+    if (value == nullptr)
+        return fallback;
+    std::vector<std::uint64_t> numbers;
+    std::istringstream items(value);
+    for (std::string item; std::getline(items, item, ',');) {
+        if (!item.empty() && std::stoull(item) > 0)
+            numbers.push_back(std::stoull(item));
+    }
+    return numbers;
+}
+
+struct Config {
+    int rounds = static_cast<int>(fromEnvironment("QB_BENCH_ROUNDS", 5));
+    std::uint64_t bigBytes = fromEnvironment("QB_BENCH_BIG_MIB", 1024) * kMiB;
+    int smallCount = static_cast<int>(fromEnvironment("QB_BENCH_SMALL_COUNT", 10'000));
+    std::size_t smallBytes = fromEnvironment("QB_BENCH_SMALL_BYTES", 1024);
+    std::uint64_t mixedBytes = fromEnvironment("QB_BENCH_MIXED_MIB", 100) * kMiB;
+    int mixedCount = static_cast<int>(fromEnvironment("QB_BENCH_MIXED_COUNT", 2000));
+    std::vector<std::uint64_t> memoryMiB = listFromEnvironment("QB_BENCH_MEMORY_MIB", {1024, 4096});
+    bool probe = fromEnvironment("QB_BENCH_PROBE", 1) != 0;
+    fs::path results = std::getenv("QB_BENCH_RESULTS") ? std::getenv("QB_BENCH_RESULTS") : "results.json";
+};
+
+// A fresh folder on the disk, removed with everything in it.
 class Workspace {
 public:
     Workspace() {
-        std::string pattern = (fs::temp_directory_path() / "qbbench-XXXXXX").string();
+        const char* chosen = std::getenv("QB_BENCH_WORK");
+        std::string pattern = ((chosen ? fs::path(chosen) : fs::temp_directory_path()) / "qbbench-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr)
             throw std::runtime_error("cannot make a temporary folder");
         path_ = pattern;
@@ -93,280 +92,426 @@ private:
     fs::path path_;
 };
 
-// Bytes that no layer could compress, made quickly.
-void fillPseudoRandom(std::vector<char>& block, std::uint64_t& state) {
-    for (std::size_t at = 0; at + sizeof state <= block.size(); at += sizeof state) {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        std::memcpy(block.data() + at, &state, sizeof state);
-    }
-}
-
-void generateBig(const fs::path& path, std::uint64_t size) {
-    std::ofstream out(path, std::ios::binary);
-    std::vector<char> block(kMiB);
-    std::uint64_t state = 0x9E3779B97F4A7C15ULL;
-    for (std::uint64_t written = 0; written < size; written += block.size()) {
-        fillPseudoRandom(block, state);
-        out.write(block.data(), static_cast<std::streamsize>(std::min<std::uint64_t>(block.size(), size - written)));
-    }
-}
-
-void generateSmall(const fs::path& folder, int count) {
-    fs::create_directories(folder);
-    std::vector<char> block(kSmallFileSize);
-    std::uint64_t state = 0x2545F4914F6CDD1DULL;
-    for (int index = 0; index < count; ++index) {
-        fillPseudoRandom(block, state);
-        // Appended rather than concatenated: GCC 12 at -O3 warns falsely about "f" + std::string (-Wrestrict).
-        std::string name = std::to_string(index);
-        name.append(".bin");
-        std::ofstream(folder / name, std::ios::binary).write(block.data(), static_cast<std::streamsize>(block.size()));
-    }
-}
-
-// Peak resident memory of this process since the last reset, in KiB.
-struct PeakMemory {
-    static void reset() { std::ofstream("/proc/self/clear_refs") << "5"; }
-    static long kib() {
-        std::ifstream status("/proc/self/status");
-        for (std::string line; std::getline(status, line);) {
-            if (line.rfind("VmHWM:", 0) == 0)
-                return std::stol(line.substr(6));
-        }
-        rusage usage{};
-        ::getrusage(RUSAGE_SELF, &usage);
-        return usage.ru_maxrss;
-    }
-};
-
-double cpuSeconds(const rusage& usage) {
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double ownCpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return cpuSeconds(usage);
-}
-
-struct ChildRun {
-    double seconds = 0;
-    double cpuSeconds = 0;
-    long peakKib = 0;
-    int status = -1;
-};
-
-// Runs a program with its output thrown away and returns its time, exit status and peak resident memory.
-ChildRun runChild(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& extraEnv) {
-    std::vector<std::string> envText;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string text(*entry);
-        if (!extraEnv.contains(text.substr(0, text.find('='))))
-            envText.push_back(text);
-    }
-    for (const auto& [name, value] : extraEnv)
-        envText.push_back(name + "=" + value);
-    std::vector<std::string> argText = arguments;
-    std::vector<char*> argv;
-    std::vector<char*> envp;
-    for (auto& text : argText)
-        argv.push_back(text.data());
-    for (auto& text : envText)
-        envp.push_back(text.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    ChildRun run;
-    pid_t child = -1;
-    const auto started = Clock::now();
-    const int spawned = ::posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return run;
-    int waitStatus = 0;
-    rusage usage{};
-    ::wait4(child, &waitStatus, 0, &usage);
-    run.seconds = std::chrono::duration<double>(Clock::now() - started).count();
-    run.peakKib = usage.ru_maxrss;
-    run.cpuSeconds = cpuSeconds(usage);
-    run.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
-    return run;
-}
-
-// A TransferServer on 127.0.0.1 that accepts everything into a fresh folder per run.
-class BenchServer {
-public:
-    BenchServer(platform::NetRuntime& runtime, const identity::Identity* identity, fs::path inbox)
-        : inbox_(std::move(inbox)) {
-        transfer::ServerOptions options;
-        options.runtime = &runtime;
-        options.identity = identity;
-        options.bindAddress = asio::ip::make_address("127.0.0.1");
-        auto created = transfer::TransferServer::create(
-            "Bench", [this] { return inbox_; }, options);
-        if (created.error)
-            throw std::system_error(created.error);
-        server_ = created.server;
-        server_->onFinish = [this](const std::string&, const transfer::ReceiveResult& result) {
-            const std::lock_guard lock(mutex_);
-            results_.push_back(result.ok());
-            changed_.notify_all();
-        };
-        server_->start();
-    }
-    ~BenchServer() { server_->cancel(); }
-
-    std::uint16_t port() const { return server_->port(); }
-    const fs::path& inbox() const { return inbox_; }
-
-    // True when the n-th transfer finished and was stored.
-    bool finishedOk(std::size_t n) {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, kRunLimit, [&] { return results_.size() >= n; });
-        return results_.size() >= n && results_[n - 1];
-    }
-
-private:
-    fs::path inbox_;
-    std::shared_ptr<transfer::TransferServer> server_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<bool> results_;
-};
-
-// One file from `from` over a plain loopback TCP connection into `to`, in 1 MiB pieces: what the network and
-// the disk allow without any protocol.
-double rawTcpCopySeconds(const fs::path& from, const fs::path& to) {
-    asio::io_context io;
-    asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
-    const auto started = Clock::now();
-    std::thread receiver([&] {
-        asio::ip::tcp::socket socket(io);
-        acceptor.accept(socket);
-        std::ofstream out(to, std::ios::binary);
-        std::vector<char> piece(kMiB);
-        std::error_code error;
-        for (;;) {
-            const std::size_t got = asio::read(socket, asio::buffer(piece), error);
-            out.write(piece.data(), static_cast<std::streamsize>(got));
-            if (error)
-                break;
-        }
-    });
-    asio::ip::tcp::socket socket(io);
-    socket.connect(acceptor.local_endpoint());
-    std::ifstream in(from, std::ios::binary);
-    std::vector<char> piece(kMiB);
-    while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0)
-        asio::write(socket, asio::buffer(piece.data(), static_cast<std::size_t>(in.gcount())));
-    socket.close();
-    receiver.join();
-    return std::chrono::duration<double>(Clock::now() - started).count();
-}
-
-std::string mib(long kib) {
-    std::ostringstream text;
-    text.precision(1);
-    text << std::fixed << static_cast<double>(kib) / 1024.0 << " MiB";
-    return text.str();
-}
-
-std::string fixed(double value, int decimals = 1) {
-    std::ostringstream text;
-    text.precision(decimals);
-    text << std::fixed << value;
-    return text.str();
-}
-
-struct Case {
+struct Workload {
+    std::string key;  // "big", "small", "mixed"
     std::string label;
     fs::path source;
+    std::uint64_t bytes = 0;
+    int files = 1;
     bool tls = false;
+    bool perFile() const { return key == "small"; }
 };
+
+struct Sample {
+    bool ok = false;
+    double seconds = 0;
+    double sendCpu = 0;
+    double receiveCpu = 0;
+    long sendPeakKib = 0;
+    long receivePeakKib = 0;
+};
+
+// A device's home: settings, key store and receive folder of its own.
+Environment homeEnvironment(const fs::path& home, const std::string& name) {
+    return {{"HOME", home.string()},
+            {"XDG_CONFIG_HOME", (home / "config").string()},
+            {"XDG_DATA_HOME", (home / "data").string()},
+            {"QUOBBLEFIN_NAME", name},
+            {"QUOBBLEFIN_SAVEDIR", (home / "inbox").string()},
+            {"QUOBBLEFIN_AUTOACCEPT", "1"},
+            {"QT_QPA_PLATFORM", "offscreen"}};
+}
+
+class Bench {
+public:
+    Bench(Config config, Workspace& work) : config_(std::move(config)), work_(work) {}
+
+    int run();
+
+private:
+    struct Instance {
+        std::unique_ptr<Child> child;
+        std::uint16_t port = 0;
+        std::string key;  // empty: plain
+        fs::path inbox;
+    };
+
+    std::string makeIdentity(const Environment& environment, const std::string& logName);
+    // A receiving process in its own home: the application (`--hidden`), the probe, or the reference receiver.
+    std::optional<Instance> startInstance(const std::string& name, bool tls, const std::string& program);
+    std::optional<Instance> referenceInstance_[2];  // plain, TLS
+    Sample runReference(const Workload& workload, int round);
+    Sample runApp(Instance& instance, const Workload& workload, const fs::path& source);
+    Json measure(const Workload& workload);
+    Json memoryCheck();
+    Json probe();
+    void printRow(const Json& row) const;
+
+    Config config_;
+    Workspace& work_;
+    Environment senderEnvironment_;
+    std::optional<Instance> tlsInstance_;
+    std::optional<Instance> plainInstance_;
+    int failures_ = 0;
+};
+
+std::string Bench::makeIdentity(const Environment& environment, const std::string& logName) {
+    Child identity({QB_QUOBBLEFIN_PATH, "--identity", (work_ / (logName + ".der")).string()}, environment,
+                   work_ / (logName + ".log"));
+    identity.wait(kStartLimit);
+    const auto line = identity.waitForLine("fingerprint ", 0ms);
+    return line ? line->substr(0, line->find(' ')) : std::string();
+}
+
+std::optional<Bench::Instance> Bench::startInstance(const std::string& name, bool tls, const std::string& program) {
+    const fs::path home = work_ / name;
+    fs::create_directories(home / "inbox");
+    auto environment = homeEnvironment(home, name);
+    Instance instance;
+    instance.inbox = home / "inbox";
+    const bool isReference = program == QB_REFERENCE_PATH;
+    if (tls && !isReference) {
+        instance.key = makeIdentity(environment, name + "-identity");
+    } else if (!tls) {
+        // A key store that cannot exist: the instance listens in plain TCP, as a device without a key does.
+        std::ofstream(home / "no-key-store");
+        environment["XDG_DATA_HOME"] = (home / "no-key-store").string();
+    }
+    std::vector<std::string> arguments{program};
+    if (program == QB_QUOBBLEFIN_PATH)
+        arguments.push_back("--hidden");
+    if (isReference)
+        arguments.insert(arguments.end(), {"receive", instance.inbox.string(), tls ? "tls" : "plain"});
+    instance.child = std::make_unique<Child>(arguments, environment, work_ / (name + ".log"));
+    const auto portLine = instance.child->waitForLine(
+        program == QB_QUOBBLEFIN_PATH ? "[quobblefin] listening as " : "port ", kStartLimit);
+    if (!portLine || (tls && !isReference && instance.key.empty())) {
+        std::cerr << name << " did not start: " << instance.child->output() << "\n";
+        return std::nullopt;
+    }
+    instance.port = static_cast<std::uint16_t>(std::stoul(portLine->substr(portLine->rfind(' ') + 1)));
+    return instance;
+}
+
+Sample Bench::runReference(const Workload& workload, int) {
+    Sample sample;
+    auto& instance = referenceInstance_[workload.tls ? 1 : 0];
+    if (!instance)
+        return sample;
+    const double cpuBefore = instance->child->cpuSeconds();
+    instance->child->resetPeak();
+    Child sender({QB_REFERENCE_PATH, "send", std::to_string(instance->port), workload.tls ? "tls" : "plain",
+                  workload.source.string()},
+                 {}, work_ / "reference-send.log");
+    const auto sent = sender.wait(kRunLimit);
+    std::this_thread::sleep_for(100ms);  // as for the application's receiver
+    sample.ok = sent.status == 0;
+    sample.seconds = sent.seconds;
+    sample.sendCpu = sent.cpuSeconds;
+    sample.sendPeakKib = sent.peakKib;
+    sample.receiveCpu = instance->child->cpuSeconds() - cpuBefore;
+    sample.receivePeakKib = instance->child->peakKib();
+    if (workload.key == "big") {
+        fs::remove_all(instance->inbox);
+        fs::create_directories(instance->inbox);
+    }
+    return sample;
+}
+
+Sample Bench::runApp(Instance& instance, const Workload& workload, const fs::path& source) {
+    std::vector<std::string> arguments{QB_QUOBBLEFIN_PATH, "--send", "127.0.0.1", std::to_string(instance.port)};
+    if (!instance.key.empty())
+        arguments.push_back("key=" + instance.key);
+    arguments.push_back(source.string());
+    const double cpuBefore = instance.child->cpuSeconds();
+    instance.child->resetPeak();
+    Child sender(arguments, senderEnvironment_, work_ / "app-send.log");
+    const auto sent = sender.wait(kRunLimit);
+    // The receiver's report of the arrival runs right after its "OK": give it a moment to count.
+    std::this_thread::sleep_for(100ms);
+    Sample sample;
+    sample.ok = sent.status == 0 && sender.output().find("sent OK") != std::string::npos;
+    sample.seconds = sent.seconds;
+    sample.sendCpu = sent.cpuSeconds;
+    sample.sendPeakKib = sent.peakKib;
+    sample.receiveCpu = instance.child->cpuSeconds() - cpuBefore;
+    sample.receivePeakKib = instance.child->peakKib();
+    if (workload.key == "big") {
+        std::error_code ignored;
+        fs::remove(instance.inbox / source.filename(), ignored);
+    }
+    return sample;
+}
+
+double median(std::vector<double> values) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+Json summary(const Workload& workload, const std::vector<Sample>& samples) {
+    std::vector<double> rates;
+    std::vector<double> sendCpu;
+    std::vector<double> receiveCpu;
+    long sendPeak = 0;
+    long receivePeak = 0;
+    const double gib = static_cast<double>(workload.bytes) / kGiB;
+    for (const auto& sample : samples) {
+        if (!sample.ok)
+            continue;
+        rates.push_back(workload.perFile() ? workload.files / sample.seconds
+                                           : static_cast<double>(workload.bytes) / kMiB / sample.seconds);
+        sendCpu.push_back(sample.sendCpu / gib);
+        receiveCpu.push_back(sample.receiveCpu / gib);
+        sendPeak = std::max(sendPeak, sample.sendPeakKib);
+        receivePeak = std::max(receivePeak, sample.receivePeakKib);
+    }
+    return {{"rate", median(rates)},
+            {"rounds", rates.size()},
+            {"cpu_s_per_gib_send", median(sendCpu)},
+            {"cpu_s_per_gib_receive", median(receiveCpu)},
+            {"peak_rss_mib_send", static_cast<double>(sendPeak) / 1024},
+            {"peak_rss_mib_receive", static_cast<double>(receivePeak) / 1024}};
+}
+
+Json Bench::measure(const Workload& workload) {
+    auto& instance = workload.tls ? tlsInstance_ : plainInstance_;
+    std::vector<Sample> reference;
+    std::vector<Sample> app;
+    for (int round = 0; round < config_.rounds; ++round) {
+        // Alternating which goes first, too, so neither always finds the other's dirty pages.
+        const auto runReferenceRound = [&] { reference.push_back(runReference(workload, round)); };
+        const auto runAppRound = [&] {
+            app.push_back(instance ? runApp(*instance, workload, workload.source) : Sample{});
+        };
+        if (round % 2 == 0) {
+            runReferenceRound();
+            runAppRound();
+        } else {
+            runAppRound();
+            runReferenceRound();
+        }
+        std::cerr << "  " << workload.label << " round " << round + 1 << ": reference " << reference.back().seconds
+                  << " s, app " << app.back().seconds << " s" << (app.back().ok && reference.back().ok ? "" : " FAILED")
+                  << "\n";
+        failures_ += (app.back().ok ? 0 : 1) + (reference.back().ok ? 0 : 1);
+    }
+    Json row{{"workload", workload.label},
+             {"unit", workload.perFile() ? "files/s" : "MiB/s"},
+             {"reference", summary(workload, reference)},
+             {"app", summary(workload, app)}};
+    const double referenceRate = row["reference"]["rate"];
+    row["ratio"] = referenceRate > 0 ? row["app"]["rate"].get<double>() / referenceRate : 0.0;
+    printRow(row);
+    return row;
+}
+
+std::string fixed(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+void Bench::printRow(const Json& row) const {
+    const auto& reference = row["reference"];
+    const auto& app = row["app"];
+    const int decimals = row["unit"] == "files/s" ? 0 : 1;
+    const auto pair = [](const Json& left, const Json& right, const char* key, int places) {
+        return fixed(left[key].get<double>(), places) + " / " + fixed(right[key].get<double>(), places);
+    };
+    std::printf(
+        "%-28s %10s %10s %-7s %6s | %-13s %-13s | %-13s %-13s\n", row["workload"].get<std::string>().c_str(),
+        fixed(reference["rate"], decimals).c_str(), fixed(app["rate"], decimals).c_str(),
+        row["unit"].get<std::string>().c_str(), fixed(row["ratio"], 2).c_str(),
+        pair(reference, app, "cpu_s_per_gib_send", 2).c_str(), pair(reference, app, "cpu_s_per_gib_receive", 2).c_str(),
+        pair(reference, app, "peak_rss_mib_send", 1).c_str(), pair(reference, app, "peak_rss_mib_receive", 1).c_str());
+    std::fflush(stdout);
+}
+
+Json Bench::memoryCheck() {
+    Json result = Json::object();
+    if (config_.memoryMiB.empty())
+        return result;
+    // A fresh instance, so that its idle figure is not the remains of the rounds above.
+    auto instance = startInstance("memory", true, QB_QUOBBLEFIN_PATH);
+    if (!instance) {
+        ++failures_;
+        return result;
+    }
+    std::this_thread::sleep_for(1s);
+    Child idleSender({QB_QUOBBLEFIN_PATH, "--send", "127.0.0.1", "1", (work_ / "nothing-here").string()},
+                     senderEnvironment_, work_ / "idle-send.log");
+    result["idle_rss_mib_send"] = static_cast<double>(idleSender.wait(kStartLimit).peakKib) / 1024;
+    result["idle_rss_mib_receive"] = static_cast<double>(instance->child->residentKib()) / 1024;
+    result["transfers"] = Json::array();
+    for (const auto mib : config_.memoryMiB) {
+        const fs::path source = work_ / ("memory-" + std::to_string(mib) + ".bin");
+        qb::bench::writeBigFile(source, mib * kMiB);
+        const Workload workload{"big", "", source, mib * kMiB, 1, true};
+        const auto sample = runApp(*instance, workload, source);
+        fs::remove(source);
+        failures_ += sample.ok ? 0 : 1;
+        result["transfers"].push_back({{"mib", mib},
+                                       {"peak_rss_mib_send", static_cast<double>(sample.sendPeakKib) / 1024},
+                                       {"peak_rss_mib_receive", static_cast<double>(sample.receivePeakKib) / 1024},
+                                       {"mib_per_s", static_cast<double>(mib) / sample.seconds}});
+    }
+    std::printf("\nmemory (MiB)  idle: sender %.1f, receiving instance %.1f\n",
+                result["idle_rss_mib_send"].get<double>(), result["idle_rss_mib_receive"].get<double>());
+    for (const auto& transfer : result["transfers"]) {
+        std::printf("  %5llu MiB TLS transfer, peak: sender %.1f, receiver %.1f\n",
+                    transfer["mib"].get<unsigned long long>(), transfer["peak_rss_mib_send"].get<double>(),
+                    transfer["peak_rss_mib_receive"].get<double>());
+    }
+    return result;
+}
+
+Json Bench::probe() {
+    if (!config_.probe)
+        return nullptr;
+    auto instance = startInstance("probe", true, QB_PROBE_PATH);
+    if (!instance) {
+        ++failures_;
+        return nullptr;
+    }
+    const Workload workload{"big", "", work_ / "big.bin", config_.bigBytes, 1, true};
+    const auto sample = runApp(*instance, workload, workload.source);
+    const auto lateness = instance->child->waitForLine("lateness ", kStartLimit);
+    if (!sample.ok || !lateness) {
+        ++failures_;
+        return nullptr;
+    }
+    const double worstMs = std::stod(lateness->substr(0, lateness->find(' ')));
+    std::printf(
+        "\nresponsiveness: receiving main thread at worst %.0f ms late (10 ms timer, %s TLS transfer of "
+        "%llu MiB at %.0f MiB/s)\n",
+        worstMs, "one", static_cast<unsigned long long>(config_.bigBytes / kMiB),
+        static_cast<double>(config_.bigBytes) / kMiB / sample.seconds);
+    return {{"worst_lateness_ms", worstMs},
+            {"mib_per_s", static_cast<double>(config_.bigBytes) / kMiB / sample.seconds}};
+}
+
+Json targets(const Json& rows, const Json& memory, const Json& responsiveness) {
+    Json checks = Json::array();
+    const auto check = [&](const std::string& what, bool met, const std::string& figure) {
+        checks.push_back({{"target", what}, {"met", met}, {"figure", figure}});
+        std::printf("  [%s] %s: %s\n", met ? "met   " : "MISSED", what.c_str(), figure.c_str());
+    };
+    std::printf("\ntargets\n");
+    for (const auto& row : rows) {
+        const std::string name = row["workload"];
+        const double ratio = row["ratio"];
+        const auto cpuRatio = [&](const char* side) {
+            const double reference = row["reference"][side];
+            return reference > 0 ? row["app"][side].get<double>() / reference : 0.0;
+        };
+        if (name.starts_with("1 file") && name.ends_with("TLS")) {
+            check("1 file TLS >= 95 % of reference", ratio >= 0.95, fixed(ratio * 100, 0) + " %");
+            check("1 file TLS CPU/GiB sender <= 1.15 x reference", cpuRatio("cpu_s_per_gib_send") <= 1.15,
+                  fixed(cpuRatio("cpu_s_per_gib_send"), 2) + " x");
+            check("1 file TLS CPU/GiB receiver <= 1.15 x reference", cpuRatio("cpu_s_per_gib_receive") <= 1.15,
+                  fixed(cpuRatio("cpu_s_per_gib_receive"), 2) + " x");
+        } else if (name.starts_with("1 file")) {
+            check("1 file plain >= 90 % of reference", ratio >= 0.90, fixed(ratio * 100, 0) + " %");
+        } else if (name.starts_with("small") && name.ends_with("TLS")) {
+            const double rate = row["app"]["rate"];
+            check("small files TLS >= 20,000 files/s", rate >= 20'000, fixed(rate, 0) + " files/s");
+            check("small files TLS >= 80 % of reference", ratio >= 0.80, fixed(ratio * 100, 0) + " %");
+        }
+    }
+    if (memory.contains("transfers") && !memory["transfers"].empty()) {
+        const auto& smallest = memory["transfers"].front();
+        const auto& largest = memory["transfers"].back();
+        for (const std::string side : {"send", "receive"}) {
+            const std::string peak = "peak_rss_mib_" + side;
+            const double growth = largest[peak].get<double>() - memory["idle_rss_mib_" + side].get<double>();
+            const double drift = std::abs(largest[peak].get<double>() - smallest[peak].get<double>());
+            check(side + " peak over idle <= 16 MiB (" + std::to_string(largest["mib"].get<int>()) + " MiB)",
+                  growth <= 16, fixed(growth, 1) + " MiB");
+            check(side + " peak " + std::to_string(largest["mib"].get<int>()) + " vs " +
+                      std::to_string(smallest["mib"].get<int>()) + " MiB transfer <= 2 MiB apart",
+                  drift <= 2, fixed(drift, 1) + " MiB");
+        }
+    }
+    if (!responsiveness.is_null()) {
+        const double late = responsiveness["worst_lateness_ms"];
+        check("receiving main thread late <= 50 ms", late <= 50, fixed(late, 0) + " ms");
+    }
+    return checks;
+}
+
+int Bench::run() {
+    const double loadBefore = qb::bench::loadAverage();
+    std::cerr << "generating sources\n";
+    qb::bench::writeBigFile(work_ / "big.bin", config_.bigBytes);
+    qb::bench::writeSmallFiles(work_ / "small", config_.smallCount, config_.smallBytes);
+    qb::bench::writeMixedTree(work_ / "mixed", config_.mixedCount, config_.mixedBytes);
+
+    senderEnvironment_ = homeEnvironment(work_ / "sender", "bench-sender");
+    makeIdentity(senderEnvironment_, "sender-identity");
+    tlsInstance_ = startInstance("receiver-tls", true, QB_QUOBBLEFIN_PATH);
+    plainInstance_ = startInstance("receiver-plain", false, QB_QUOBBLEFIN_PATH);
+    referenceInstance_[0] = startInstance("reference-plain", false, QB_REFERENCE_PATH);
+    referenceInstance_[1] = startInstance("reference-tls", true, QB_REFERENCE_PATH);
+    if (!tlsInstance_ || !plainInstance_ || !referenceInstance_[0] || !referenceInstance_[1])
+        return 1;
+
+    const std::string smallLabel =
+        "small " + std::to_string(config_.smallCount) + " x " + std::to_string(config_.smallBytes) + " B";
+    const std::string bigLabel = "1 file " + std::to_string(config_.bigBytes / kMiB) + " MiB";
+    const std::string mixedLabel = "mixed " + std::to_string(config_.mixedCount) + " files";
+    const std::vector<Workload> workloads{
+        {"big", bigLabel + " TLS", work_ / "big.bin", config_.bigBytes, 1, true},
+        {"big", bigLabel + " plain", work_ / "big.bin", config_.bigBytes, 1, false},
+        {"small", smallLabel + " TLS", work_ / "small", config_.smallCount * config_.smallBytes, config_.smallCount,
+         true},
+        {"small", smallLabel + " plain", work_ / "small", config_.smallCount * config_.smallBytes, config_.smallCount,
+         false},
+        {"mixed", mixedLabel + " TLS", work_ / "mixed", config_.mixedBytes, config_.mixedCount, true},
+    };
+    std::printf("%d alternating rounds each; medians; figures are reference / app\n", config_.rounds);
+    std::printf("%-28s %10s %10s %-7s %6s | %-13s %-13s | %-13s %-13s\n", "workload", "reference", "app", "unit",
+                "app/ref", "CPU s/GiB snd", "CPU s/GiB rcv", "peak MiB snd", "peak MiB rcv");
+    Json rows = Json::array();
+    for (const auto& workload : workloads)
+        rows.push_back(measure(workload));
+    tlsInstance_.reset();
+    plainInstance_.reset();
+    referenceInstance_[0].reset();
+    referenceInstance_[1].reset();
+    const Json memory = memoryCheck();
+    const Json responsiveness = probe();
+    const Json checks = targets(rows, memory, responsiveness);
+    const double loadAfter = qb::bench::loadAverage();
+    std::printf("\nload average (1 min): %.2f at the start, %.2f at the end; %u cores\n", loadBefore, loadAfter,
+                std::thread::hardware_concurrency());
+
+    const Json results{{"rounds", config_.rounds},
+                       {"load_average_start", loadBefore},
+                       {"load_average_end", loadAfter},
+                       {"cores", std::thread::hardware_concurrency()},
+                       {"workloads", rows},
+                       {"memory", memory},
+                       {"responsiveness", responsiveness},
+                       {"targets", checks},
+                       {"failed_runs", failures_}};
+    fs::create_directories(fs::absolute(config_.results).parent_path());
+    std::ofstream(config_.results) << results.dump(2) << "\n";
+    std::printf("results: %s\n", fs::absolute(config_.results).c_str());
+    return failures_ == 0 ? 0 : 1;
+}
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    const Options options = parseOptions(argc, argv);
-    Workspace work;
-    const std::map<std::string, std::string> childEnv{{"QUOBBLEFIN_EPHEMERAL_ID", "1"},
-                                                      {"HOME", (work / "home").string()},
-                                                      {"XDG_CONFIG_HOME", (work / "home/config").string()},
-                                                      {"XDG_DATA_HOME", (work / "home/data").string()},
-                                                      {"QUOBBLEFIN_NAME", "bench"}};
-
-    std::cout << "generating " << options.bigBytes / kMiB << " MiB and " << options.smallCount << " x 4 KiB files\n";
-    generateBig(work / "big.bin", options.bigBytes);
-    generateSmall(work / "small", options.smallCount);
-    const double bigMB = static_cast<double>(options.bigBytes) / 1e6;
-
-    // Baselines: the better of two runs each, so a cold first run does not flatter the figures below.
-    double rawSeconds = 1e9;
-    double cpSeconds = 1e9;
-    for (int round = 0; round < 2; ++round) {
-        rawSeconds = std::min(rawSeconds, rawTcpCopySeconds(work / "big.bin", work / "raw-copy.bin"));
-        fs::remove(work / "raw-copy.bin");
-        cpSeconds = std::min(
-            cpSeconds, runChild({"cp", "-r", (work / "small").string(), (work / "cp-copy").string()}, {}).seconds);
-        fs::remove_all(work / "cp-copy");
+int main() {
+    try {
+        Workspace work;
+        Bench bench(Config{}, work);
+        return bench.run();
+    } catch (const std::exception& error) {
+        std::cerr << "bench: " << error.what() << "\n";
+        return 1;
     }
-    const double rawMBps = bigMB / rawSeconds;
-    const double cpFilesPerSecond = options.smallCount / cpSeconds;
-    std::cout << "baseline raw loopback TCP copy: " << fixed(rawMBps)
-              << " MB/s; cp -r of the small tree: " << fixed(cpFilesPerSecond, 0) << " files/s\n";
-    // What the executable costs before it sends anything: a send with no path fails at once.
-    const ChildRun idle = runChild({options.executable, "--send", "127.0.0.1", "1", "v2"}, childEnv);
-    std::cout << "sender that sends nothing: peak memory " << mib(idle.peakKib) << "\n";
-
-    platform::NetRuntime runtime(2);
-    std::ostringstream identityLines;
-    identity::Identity receiverIdentity(
-        identity::Identity::Options{false, work / "receiver-keys", work / "receiver.json", &identityLines});
-    BenchServer plain(runtime, nullptr, work / "inbox-plain");
-    BenchServer tls(runtime, &receiverIdentity, work / "inbox-tls");
-    std::map<bool, std::size_t> runsPerServer;
-
-    int failures = 0;
-    for (const Case& item : {Case{"1 file", work / "big.bin", false}, Case{"1 file", work / "big.bin", true},
-                             Case{"small files", work / "small", false}, Case{"small files", work / "small", true}}) {
-        BenchServer& server = item.tls ? tls : plain;
-        fs::create_directories(server.inbox());
-        std::vector<std::string> arguments{options.executable, "--send", "127.0.0.1", std::to_string(server.port())};
-        if (item.tls)
-            arguments.push_back("key=" + receiverIdentity.ownFingerprint());
-        arguments.push_back(item.source.string());
-        PeakMemory::reset();
-        const long serverBeforeKib = PeakMemory::kib();
-        const double serverCpuBefore = ownCpuSeconds();
-        const ChildRun run = runChild(arguments, childEnv);
-        const bool stored = run.status == 0 && server.finishedOk(++runsPerServer[item.tls]);
-        const long serverKib = PeakMemory::kib();
-        const double serverCpu = ownCpuSeconds() - serverCpuBefore;
-        fs::remove_all(server.inbox());
-        if (!stored) {
-            std::cout << item.label << (item.tls ? " TLS" : " plain") << ": FAILED (exit " << run.status << ")\n";
-            ++failures;
-            continue;
-        }
-        std::cout << (item.tls ? "TLS   " : "plain ");
-        if (item.source == work / "big.bin") {
-            const double mbps = bigMB / run.seconds;
-            std::cout << "one " << options.bigBytes / kMiB << " MiB file: " << fixed(mbps) << " MB/s ("
-                      << fixed(mbps / rawMBps, 2) << " x raw TCP copy)";
-        } else {
-            const double filesPerSecond = options.smallCount / run.seconds;
-            std::cout << options.smallCount << " files of 4 KiB: " << fixed(filesPerSecond, 0) << " files/s ("
-                      << fixed(filesPerSecond / cpFilesPerSecond, 2) << " x cp -r)";
-        }
-        std::cout << "; peak memory sender " << mib(run.peakKib) << ", server process " << mib(serverKib) << " ("
-                  << mib(serverBeforeKib) << " before); CPU sender " << fixed(run.cpuSeconds, 2) << " s, server "
-                  << fixed(serverCpu, 2) << " s of " << fixed(run.seconds, 2) << " s\n";
-    }
-    return failures == 0 ? 0 : 1;
 }

@@ -1,9 +1,10 @@
 #!/bin/sh
-# Builds the transfer benchmark in a release build folder and runs it. Arguments go to the benchmark, for
-# example a quick run: bench/run.sh --big-mib 64 --small-count 1000
+# Builds the benchmark in its own release folder and runs it; the table goes to standard output and as JSON to
+# build/bench/results.json. Sizes and rounds come from the environment (bench/README.md), e.g. a quick run:
+#   QB_BENCH_ROUNDS=1 QB_BENCH_BIG_MIB=64 QB_BENCH_SMALL_COUNT=1000 QB_BENCH_MEMORY_MIB=0 make bench
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QB_BENCH_BUILD:-$root/build/bench}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQB_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" --target bench_transfer -j"${QB_BENCH_JOBS:-2}"
-exec "$build/bench/bench_transfer" "$@"
+QB_BENCH_RESULTS=${QB_BENCH_RESULTS:-$build/results.json} exec "$build/bench/bench_transfer"

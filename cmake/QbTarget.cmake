@@ -1,7 +1,12 @@
-# Warnings are errors in every build type; each library target is one src/ folder.
+# Every target gets the full warning set. They become errors only where QB_WARNINGS_AS_ERRORS is on (the dev,
+# asan and tsan presets): GCC 12 reports false positives at -O2 and above (-Wrestrict, -Warray-bounds in
+# std::string code), so an optimised build with another configuration must never fail on one.
 function(qb_warnings target)
   target_compile_options(${target} PRIVATE
-    -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Werror)
+    -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast)
+  if(QB_WARNINGS_AS_ERRORS)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
 endfunction()
 
 # The include root of the src/ folder this CMakeLists.txt describes: a folder in the build tree holding only

@@ -22,6 +22,7 @@
 #include "l10n/L.h"
 #include "model/AppModel.h"
 #include "model/PathText.h"
+#include "platform/AvahiDnsSd.h"
 #include "platform/SettingsStore.h"
 #include "platform/desktop/DesktopNotifier.h"
 #include "platform/desktop/EventSounds.h"
@@ -129,6 +130,19 @@ private:
     QLocalServer server_;
     std::function<void()> reopen_;
 };
+
+// The model advertises and browses through the system's mDNS responder, and connections to discovered
+// services resolve through it.
+model::ModelConfig dnsSdConfig(const std::shared_ptr<platform::AvahiDnsSd>& dnsSd) {
+    model::ModelConfig config;
+    if (!dnsSd) {
+        return config;
+    }
+    platform::setServiceResolver(dnsSd->resolver());
+    config.server.makeAdvertiser = [dnsSd] { return dnsSd->makeAdvertiser(); };
+    config.discovery.browser = dnsSd->makeBrowser();
+    return config;
+}
 
 }  // namespace
 
@@ -266,10 +280,16 @@ int runApplication(int argc, char** argv) {
     if (tellRunningInstance(channel)) {
         return 0;
     }
-    AppDelegate delegate(LaunchOptions{.hidden = hasArgument(argc, argv, "--hidden"), .trayAvailable = std::nullopt});
-    ReopenListener reopen(channel, [&delegate] { delegate.showPanel(); });
-    delegate.launch();
-    QApplication::exec();
+    const auto dnsSd = platform::AvahiDnsSd::create();
+    {
+        AppDelegate delegate(
+            LaunchOptions{.hidden = hasArgument(argc, argv, "--hidden"), .trayAvailable = std::nullopt},
+            dnsSdConfig(dnsSd));
+        ReopenListener reopen(channel, [&delegate] { delegate.showPanel(); });
+        delegate.launch();
+        QApplication::exec();
+    }
+    platform::setServiceResolver({});
     return 0;
 }
 

@@ -46,6 +46,19 @@ SendMode sendMode(const std::vector<std::string>& argv) {
     return mode;
 }
 
+BrowseMode browseMode(const std::vector<std::string>& argv) {
+    if (argv.size() < 3) {
+        return {};
+    }
+    std::string_view text = argv[2];
+    int seconds = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, seconds);
+    const bool valid =
+        !text.empty() && error == std::errc{} && stop == end && seconds >= 0 && seconds <= BrowseMode::kMaxSeconds;
+    return BrowseMode{valid ? seconds : -1};
+}
+
 }  // namespace
 
 std::uint16_t parsePort(std::string_view text) {
@@ -72,6 +85,9 @@ Command parseCommandLine(const std::vector<std::string>& argv) {
     }
     if (isMode(argv, kSendMinArgs, "--send")) {
         return sendMode(argv);
+    }
+    if (argv.size() >= 2 && argv[1] == "--browse") {
+        return browseMode(argv);
     }
     const bool hidden = argv.size() > 1 && std::find(argv.begin() + 1, argv.end(), "--hidden") != argv.end();
     return AppMode{hidden};

@@ -33,16 +33,24 @@ struct SendMode {
     friend bool operator==(const SendMode&, const SendMode&) = default;
 };
 
+// `--browse [seconds]`: list the peers found within that time.
+struct BrowseMode {
+    static constexpr int kDefaultSeconds = 3;
+    static constexpr int kMaxSeconds = 600;
+    int seconds = kDefaultSeconds;  // -1 when the argument is not a whole number from 0 to kMaxSeconds
+    friend bool operator==(const BrowseMode&, const BrowseMode&) = default;
+};
+
 // No mode matched: start the desktop application.
 struct AppMode {
     bool hidden = false;  // "--hidden" given: do not show the panel at launch
     friend bool operator==(const AppMode&, const AppMode&) = default;
 };
 
-using Command = std::variant<IdentityMode, PairMode, SendMode, AppMode>;
+using Command = std::variant<IdentityMode, PairMode, SendMode, BrowseMode, AppMode>;
 
 // What the argument vector (index 0 = program path) asks for. The modes are tried in the order identity,
-// pair, send; a vector too short for its mode, or "--pair" without any "key=" argument, starts the
+// pair, send, browse; a vector too short for its mode, or "--pair" without any "key=" argument, starts the
 // application. Pure: reads nothing but `argv`.
 Command parseCommandLine(const std::vector<std::string>& argv);
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/NetRuntime.h"
+#include "platform/Printable.h"
 
 namespace qb::app {
 
@@ -26,11 +27,12 @@ public:
     explicit ModeOutcome(std::ostream& out) : out_(&out) {}
 
     // One whole line, never interleaved with another; dropped once the main thread has stopped waiting.
+    // Error texts can carry what a peer sent, so control characters are escaped.
     void line(std::string_view text) {
         const std::lock_guard lock(outputLock_);
         if (out_ == nullptr)
             return;
-        *out_ << text << '\n';
+        *out_ << platform::printable(text) << '\n';
         out_->flush();
     }
 

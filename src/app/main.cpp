@@ -5,9 +5,11 @@
 #include <vector>
 
 #include "app/Application.h"
+#include "app/BrowseMode.h"
 #include "app/CommandLine.h"
 #include "app/CommandLineModes.h"
 #include "identity/Identity.h"
+#include "platform/ProcessLimits.h"
 
 namespace {
 
@@ -21,6 +23,8 @@ int runCommand(const qb::app::Command& command, int argc, char** argv) {
                 return qb::app::runSend(mode, std::cout);
             } else if constexpr (std::is_same_v<Mode, qb::app::PairMode>) {
                 return qb::app::runPair(mode, std::cout);
+            } else if constexpr (std::is_same_v<Mode, qb::app::BrowseMode>) {
+                return qb::app::runBrowse(mode, std::cout, std::cerr);
             } else {
                 return qb::app::runApplication(argc, argv);
             }
@@ -31,6 +35,7 @@ int runCommand(const qb::app::Command& command, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    qb::platform::raiseOpenFileLimit();
     const std::vector<std::string> arguments(argv, argv + argc);
     const int status = runCommand(qb::app::parseCommandLine(arguments), argc, argv);
     // Returning (not _exit) lets the ephemeral identity's exit handler remove its key-store items.

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include "l10n/L.h"
+#include "model/Discovery.h"
 #include "model/InboxFolder.h"
 #include "model/IncomingTransfers.h"
 #include "model/Jobs.h"
@@ -34,6 +35,7 @@ AppModel::AppModel(ModelConfig config, QObject* parent)
     incoming_ = std::make_unique<IncomingTransfers>(
         std::move(config.server), IncomingTransfers::Parts{*settings_, *trust_, *jobs_, *inbox_, *notices_}, changed);
     sending_ = std::make_unique<Sending>(std::move(config.sender), *settings_, *trust_, *jobs_);
+    discovery_ = std::make_unique<Discovery>(*this, std::move(config.discovery));
     l10n::L::setLang(settings_->values().lang);
 }
 
@@ -50,8 +52,7 @@ void AppModel::start() {
     if (receiveMode() != ReceiveMode::off) {
         startServer();
     }
-    // The peer browser and the presence monitor report through setPeers() and setUnreachable(); the browser
-    // hides this device by registeredName() and ownKey().
+    discovery_->start();
     // The desktop's notification service asks for no permission, so there is nothing to request here; a
     // process that may not post notifications simply has no notify hook.
 }

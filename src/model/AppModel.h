@@ -33,6 +33,7 @@ namespace qb::model {
 // Built by the application (and by tests) from model/ModelServices.h, which the views never need.
 struct ModelConfig;
 
+class Discovery;
 class IncomingTransfers;
 class InboxFolder;
 class Jobs;
@@ -56,7 +57,8 @@ public:
     explicit AppModel(ModelConfig config, QObject* parent = nullptr);
     ~AppModel() override;
 
-    // Creates the receive folder, reads the inbox, starts receiving unless it is off, prepares notifications.
+    // Creates the receive folder, reads the inbox, starts receiving unless it is off, starts browsing for peers
+    // and probing the user's devices, prepares notifications.
     void start();
 
     // Settings. Each setter stores the value and runs the effects of the change.
@@ -187,6 +189,7 @@ private:
     std::unique_ptr<InboxFolder> inbox_;
     std::unique_ptr<IncomingTransfers> incoming_;
     std::unique_ptr<Sending> sending_;
+    std::unique_ptr<Discovery> discovery_;
 };
 
 }  // namespace qb::model

@@ -15,6 +15,7 @@
 #include "model/Notices.h"
 #include "model/TrustStore.h"
 #include "platform/Crypto.h"
+#include "platform/Printable.h"
 
 namespace qb::model {
 
@@ -36,7 +37,7 @@ int announcedFileCount(const transfer::FileHeader& header) {
 
 void printListening(const std::string& name, std::uint16_t port) {
     // Scripts wait for this line, so it must not sit in a buffer.
-    std::cout << "[quobblefin] listening as \"" << name << "\" port " << port << std::endl;
+    std::cout << "[quobblefin] listening as \"" << platform::printable(name) << "\" port " << port << std::endl;
 }
 
 }  // namespace
@@ -119,9 +120,7 @@ void IncomingTransfers::fillServerSlots(transfer::TransferServer& server) {
             parts_.jobs.cancels().watchIncoming(id, weakServer);
         });
     };
-    server.onProgress = [this, guard](const std::string& id, double fraction) {
-        postGuarded(guard, [this, id, fraction](QObject&) { parts_.jobs.setProgress(id, fraction); });
-    };
+    server.onProgress = parts_.jobs.progressReporter();
     server.onFinish = [this, guard](const std::string& id, const transfer::ReceiveResult& result) {
         postGuarded(guard, [this, id, result](QObject&) { finish(id, result); });
     };

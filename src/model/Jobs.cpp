@@ -6,7 +6,10 @@
 
 namespace qb::model {
 
-Jobs::Jobs(ModelTimings timings, std::function<void()> changed) : timings_(timings), changed_(std::move(changed)) {}
+Jobs::Jobs(ModelTimings timings, std::function<void()> changed)
+    : timings_(timings),
+      changed_(std::move(changed)),
+      relay_([this](const std::string& jobId, double fraction) { setProgress(jobId, fraction); }) {}
 
 void Jobs::append(TransferJob job) {
     jobs_.push_back(std::move(job));

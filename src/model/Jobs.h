@@ -9,6 +9,7 @@
 
 #include "model/DesktopHooks.h"
 #include "model/JobCancels.h"
+#include "model/ProgressRelay.h"
 #include "model/TransferJob.h"
 
 namespace qb::model {
@@ -23,6 +24,8 @@ public:
     void append(TransferJob job);
     // Reports for a job that is no longer listed are dropped.
     void setProgress(const std::string& jobId, double fraction);
+    // Takes progress reports from any thread and applies them here at display rate.
+    ProgressRelay::Report progressReporter() const { return relay_.reporter(); }
     void setState(const std::string& jobId, TransferJob::State state);
     // Stops a running job (either direction, transfer or pairing): its connection closes at once and the job
     // ends failed with the cancelled text, or with its own outcome if that came first.
@@ -39,6 +42,7 @@ private:
     JobCancels cancels_;
     // The removal timers' context: they end with the list.
     QObject timers_;
+    ProgressRelay relay_;
 };
 
 }  // namespace qb::model

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/DesktopHooks.h"
+#include "model/Discovery.h"
 #include "model/Settings.h"
 #include "platform/Endpoint.h"
 #include "transfer/Cancellation.h"
@@ -55,6 +56,7 @@ struct ModelConfig {
     // Unset means the real file sender.
     SenderHooks sender;
     ServerSetup server;
+    DiscoverySetup discovery;
     // This device's key fingerprint; unset means the shared device identity's.
     std::function<std::string()> ownKey;
 };

@@ -98,9 +98,7 @@ void Sending::send(const std::vector<std::filesystem::path>& items, const Peer& 
     SendRequest request{items,          peer.endpoint, settings_.values().deviceName,
                         peer.proto > 2, pinned,        jobs_.cancels().watchOutgoing(jobId)};
     const QPointer<QObject> guard(&lifetime_);
-    auto progress = [this, guard, jobId](double fraction) {
-        postGuarded(guard, [this, jobId, fraction](QObject&) { jobs_.setProgress(jobId, fraction); });
-    };
+    auto progress = [report = jobs_.progressReporter(), jobId](double fraction) { report(jobId, fraction); };
     auto completion = [this, guard, jobId, peerName = peer.name, pinned](transfer::TransferResult result) {
         postGuarded(guard, [this, jobId, peerName, pinned, result = std::move(result)](QObject&) {
             finishSend(jobId, peerName, pinned, result);

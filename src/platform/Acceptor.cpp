@@ -107,16 +107,25 @@ asio::awaitable<void> Acceptor::acceptLoop(std::shared_ptr<Acceptor> self, OnCon
             contained("connection handler", [&] { onConnection(Stream(std::move(socket))); });
             continue;
         }
-        asio::co_spawn(
-            self->executor_,
-            handshake(Stream(std::move(socket), self->options_.tls), self->options_.handshakeLimit, onConnection),
-            reportEscapes("TLS handshake"));
+        asio::co_spawn(self->executor_,
+                       handshake(Stream(std::move(socket), self->options_.tls), self->options_.handshakeLimit,
+                                 self->options_.waiting, onConnection),
+                       reportEscapes("TLS handshake"));
     }
 }
 
-asio::awaitable<void> Acceptor::handshake(Stream stream, Duration limit, OnConnection onConnection) {
+asio::awaitable<void> Acceptor::handshake(Stream stream, Duration limit, std::shared_ptr<WaitingConnections> waiting,
+                                          OnConnection onConnection) {
+    WaitingConnections::Ticket place;
+    if (waiting) {
+        std::error_code unknown;
+        const auto peer = stream.tcpSocket().remote_endpoint(unknown);
+        place = waiting->admit(peer.address(), [&stream] { stream.close(); });
+    }
     if (const auto error = co_await stream.handshakeAsServer(limit))
         co_return;
+    // The place is given up before the owner takes the connection, so that it may take one of its own.
+    place.release();
     onConnection(std::move(stream));
 }
 

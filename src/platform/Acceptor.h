@@ -3,6 +3,7 @@
 #include "platform/Deadline.h"
 #include "platform/Stream.h"
 #include "platform/TlsContext.h"
+#include "platform/WaitingConnections.h"
 
 #include <asio/ip/address.hpp>
 #include <asio/ip/tcp.hpp>
@@ -32,6 +33,8 @@ public:
         TlsContext tls;          // null: plain TCP
         // Bound on each TLS handshake; a client that stalls it is dropped.
         Duration handshakeLimit = std::chrono::seconds(30);
+        // Connections in their TLS handshake take a place here until it is done. Null: no cap.
+        std::shared_ptr<WaitingConnections> waiting;
     };
 
     struct OpenResult {
@@ -59,7 +62,8 @@ public:
 
 private:
     static asio::awaitable<void> acceptLoop(std::shared_ptr<Acceptor> self, OnConnection onConnection, OnError onError);
-    static asio::awaitable<void> handshake(Stream stream, Duration limit, OnConnection onConnection);
+    static asio::awaitable<void> handshake(Stream stream, Duration limit, std::shared_ptr<WaitingConnections> waiting,
+                                           OnConnection onConnection);
 
     asio::any_io_executor executor_;
     Options options_;

@@ -15,6 +15,8 @@ public:
                 return "the discovered service could not be resolved to an address";
             case NetError::tlsSetupFailed:
                 return "TLS could not be set up";
+            case NetError::dnsSdFailed:
+                return "the DNS-SD service failed";
         }
         return "unknown network error";
     }

@@ -14,6 +14,8 @@ enum class NetError {
     serviceUnresolvable,
     // TLS could not be set up: a certificate or key was unusable, or the TLS library refused its settings.
     tlsSetupFailed,
+    // The DNS-SD responder refused or lost a registration or a browse operation.
+    dnsSdFailed,
 };
 
 const std::error_category& netErrorCategory();

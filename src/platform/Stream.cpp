@@ -15,9 +15,17 @@
 
 #include <array>
 #include <cerrno>
+#include <limits>
 
 namespace qb::platform {
 namespace {
+
+// Asio's composed reads and writes stop each system call at 64 KiB by default: a 1 MiB piece then costs 16 calls
+// and as many wake-ups. This condition lets each call take whatever the socket holds (or accepts), up to the end of
+// the buffer.
+std::size_t asMuchAsFits(const std::error_code& error, std::size_t) {
+    return error ? 0 : std::numeric_limits<std::size_t>::max();
+}
 
 // How much a graceful close reads and drops while it waits for the peer to close its side.
 constexpr std::size_t kMaxDrainBytes = 1 << 20;
@@ -182,7 +190,7 @@ asio::awaitable<ReadResult> Stream::readFull(std::span<std::uint8_t> into, Durat
     std::size_t size = 0;
     const auto error = co_await run(limit, [&](auto& socket) -> asio::awaitable<std::error_code> {
         auto [readError, readSize] =
-            co_await asio::async_read(socket, asio::buffer(into.data(), into.size()), kAsTuple);
+            co_await asio::async_read(socket, asio::buffer(into.data(), into.size()), asMuchAsFits, kAsTuple);
         size = readSize;
         co_return readError;
     });
@@ -193,7 +201,8 @@ asio::awaitable<BytesResult> Stream::readExactly(std::size_t count, Duration lim
     BytesResult result;
     result.bytes.resize(count);
     result.error = co_await run(limit, [&](auto& socket) -> asio::awaitable<std::error_code> {
-        auto [readError, readSize] = co_await asio::async_read(socket, asio::buffer(result.bytes), kAsTuple);
+        auto [readError, readSize] =
+            co_await asio::async_read(socket, asio::buffer(result.bytes), asMuchAsFits, kAsTuple);
         (void)readSize;
         co_return readError;
     });
@@ -206,7 +215,7 @@ asio::awaitable<BytesResult> Stream::readExactly(std::size_t count, Duration lim
 asio::awaitable<std::error_code> Stream::writeAll(ByteView bytes, Duration limit) {
     co_return co_await run(limit, [&](auto& socket) -> asio::awaitable<std::error_code> {
         auto [writeError, written] =
-            co_await asio::async_write(socket, asio::buffer(bytes.data(), bytes.size()), kAsTuple);
+            co_await asio::async_write(socket, asio::buffer(bytes.data(), bytes.size()), asMuchAsFits, kAsTuple);
         (void)written;
         co_return writeError;
     });

@@ -12,26 +12,36 @@ namespace qb::transfer {
 
 namespace {
 
-// Reads until `count` bytes are in or the file ends; -1 on a read error.
+// Reads until `count` bytes are in, the file ends or a read gives less than it was asked for: a regular file
+// does that only at its end, so the last read of a file needs no further call to see the end. -1 on a read
+// error.
 ssize_t readUpTo(int file, std::uint8_t* into, std::size_t count) {
     std::size_t filled = 0;
     while (filled < count) {
-        const ssize_t got = ::read(file, into + filled, count - filled);
+        const std::size_t asked = count - filled;
+        const ssize_t got = ::read(file, into + filled, asked);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
             return -1;
-        if (got == 0)
-            break;
         filled += static_cast<std::size_t>(got);
+        if (static_cast<std::size_t>(got) < asked)
+            break;
     }
     return static_cast<ssize_t>(filled);
+}
+
+std::int64_t totalOf(const std::vector<SourceFile>& files) {
+    std::int64_t total = 0;
+    for (const auto& file : files)
+        total += file.size;
+    return total;
 }
 
 }  // namespace
 
 BodyReader::BodyReader(std::vector<SourceFile> files, std::size_t maxPiece)
-    : files_(std::move(files)), maxPiece_(std::max<std::size_t>(maxPiece, 1)) {}
+    : files_(std::move(files)), maxPiece_(std::max<std::size_t>(maxPiece, 1)), bodyLeft_(totalOf(files_)) {}
 
 BodyReader::~BodyReader() {
     closeFile();
@@ -42,7 +52,8 @@ BodyReader::BodyReader(BodyReader&& other) noexcept
       maxPiece_(other.maxPiece_),
       nextIndex_(other.nextIndex_),
       openFile_(std::exchange(other.openFile_, -1)),
-      remaining_(other.remaining_) {}
+      remaining_(other.remaining_),
+      bodyLeft_(other.bodyLeft_) {}
 
 BodyReader& BodyReader::operator=(BodyReader&& other) noexcept {
     if (this != &other) {
@@ -52,38 +63,49 @@ BodyReader& BodyReader::operator=(BodyReader&& other) noexcept {
         nextIndex_ = other.nextIndex_;
         openFile_ = std::exchange(other.openFile_, -1);
         remaining_ = other.remaining_;
+        bodyLeft_ = other.bodyLeft_;
     }
     return *this;
 }
 
 BodyReader::Status BodyReader::next(platform::Bytes& piece) {
-    piece.clear();
-    while (openFile_ < 0) {
-        if (nextIndex_ == files_.size())
-            return Status::done;
-        const SourceFile& file = files_[nextIndex_++];
-        if (file.size == 0)
-            continue;
-        if (!openNext(file))
+    const auto capacity =
+        static_cast<std::size_t>(std::min<std::int64_t>(bodyLeft_, static_cast<std::int64_t>(maxPiece_)));
+    if (capacity == 0) {
+        piece.clear();
+        return Status::done;
+    }
+    // One spare byte past the piece: asking a file for one byte more than it should still hold shows, in the
+    // same read, whether it grew.
+    piece.resize(capacity + 1);
+    std::size_t filled = 0;
+    while (filled < capacity) {
+        if (openFile_ < 0 && !openNextNonEmpty())
             return Status::failed;
-    }
-    const auto count =
-        static_cast<std::size_t>(std::min<std::int64_t>(remaining_, static_cast<std::int64_t>(maxPiece_)));
-    piece.resize(count);
-    if (readUpTo(openFile_, piece.data(), count) != static_cast<ssize_t>(count)) {
-        closeFile();
-        return Status::failed;
-    }
-    remaining_ -= static_cast<std::int64_t>(count);
-    if (remaining_ == 0) {
-        // The file must end exactly where the header says it does.
-        std::uint8_t beyond = 0;
-        const bool endsHere = readUpTo(openFile_, &beyond, 1) == 0;
-        closeFile();
-        if (!endsHere)
+        const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(remaining_, capacity - filled));
+        const bool lastOfFile = static_cast<std::int64_t>(wanted) == remaining_;
+        const auto got = readUpTo(openFile_, piece.data() + filled, wanted + (lastOfFile ? 1 : 0));
+        if (got != static_cast<ssize_t>(wanted)) {
+            closeFile();
             return Status::failed;
+        }
+        filled += wanted;
+        remaining_ -= static_cast<std::int64_t>(wanted);
+        if (lastOfFile)
+            closeFile();
     }
+    piece.resize(filled);
+    bodyLeft_ -= static_cast<std::int64_t>(filled);
     return Status::piece;
+}
+
+bool BodyReader::openNextNonEmpty() {
+    while (nextIndex_ < files_.size()) {
+        const SourceFile& file = files_[nextIndex_++];
+        if (file.size > 0)
+            return openNext(file);
+    }
+    return false;
 }
 
 bool BodyReader::openNext(const SourceFile& file) {

@@ -28,14 +28,17 @@ public:
     BodyReader(BodyReader&&) noexcept;
     BodyReader& operator=(BodyReader&&) noexcept;
 
-    // Fills `piece` with the next bytes of one file, at most maxPiece of them. `piece` keeps its capacity from
-    // call to call, so reading the whole body holds one piece of memory.
+    // Fills `piece` with the next bytes of the body, at most maxPiece of them. A piece runs on from one file into
+    // the next (the body has no framing between files), so a folder of small files goes out in few large writes
+    // instead of one per file. `piece` keeps its capacity from call to call: the whole body holds one piece of
+    // memory.
     Status next(platform::Bytes& piece);
 
     static constexpr std::size_t kDefaultMaxPiece = 1'048'576;
 
 private:
     bool openNext(const SourceFile& file);
+    bool openNextNonEmpty();
     void closeFile();
 
     std::vector<SourceFile> files_;
@@ -43,6 +46,7 @@ private:
     std::size_t nextIndex_ = 0;
     int openFile_ = -1;
     std::int64_t remaining_ = 0;  // bytes of the open file still to read
+    std::int64_t bodyLeft_ = 0;   // bytes of all files still to read
 };
 
 }  // namespace qb::transfer

@@ -8,10 +8,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A folder that already holds a million variants of one name gets no further one; the caller's exclusive
-// creation then fails instead of the search running on.
-constexpr int kMaxNumberedVariant = 1'000'000;
-
 std::vector<std::string> splitPath(std::string_view text) {
     std::vector<std::string> pieces;
     std::size_t start = 0;
@@ -52,7 +48,14 @@ bool isTaken(const fs::path& location, const std::set<fs::path>& reserved) {
 
 }  // namespace
 
+bool isSafeName(std::string_view text) {
+    return text.find('\0') == std::string_view::npos;
+}
+
 std::optional<std::vector<std::string>> safeRelativePath(std::string_view p) {
+    if (!isSafeName(p)) {
+        return std::nullopt;
+    }
     auto components = splitPath(p);
     if (components.empty()) {
         return std::nullopt;
@@ -82,7 +85,7 @@ bool hasLinkComponent(const fs::path& location, const fs::path& base) {
     return false;
 }
 
-fs::path uniqueURL(const fs::path& location, const std::set<fs::path>& reserved) {
+std::optional<fs::path> uniqueURL(const fs::path& location, const std::set<fs::path>& reserved) {
     if (!isTaken(location, reserved)) {
         return location;
     }
@@ -99,7 +102,9 @@ fs::path uniqueURL(const fs::path& location, const std::set<fs::path>& reserved)
             return candidate;
         }
     }
-    return location;
+    // Each try is an existence test on the server's one strand: an endless search would stall every other
+    // transfer.
+    return std::nullopt;
 }
 
 std::string topName(std::string_view headerName) {

@@ -25,6 +25,14 @@ TransferError networkFailure(std::error_code error) {
     return TransferError::system(error);
 }
 
+// False when the file system of `base` has less room for unprivileged writers than the header announces.
+// When the free space cannot be learnt, the writes themselves find out.
+bool fitsIn(const fs::path& base, std::int64_t size) {
+    std::error_code unknown;
+    const auto space = fs::space(base, unknown);
+    return unknown || size <= 0 || static_cast<std::uintmax_t>(size) <= space.available;
+}
+
 // Why a body ended early, and how the connection ends for it.
 struct BodyFailure {
     BodyFailure(BodyEnding endingOfIt, TransferError errorOfIt) : ending(endingOfIt), error(std::move(errorOfIt)) {}
@@ -33,9 +41,10 @@ struct BodyFailure {
     TransferError error;
 };
 
-// A file that could not be written, to its last byte and its close: the sender hears "ERR\n".
+// A file that could not be written, to its last byte and its close. The places were prepared and the sender
+// was already told to go on, so the connection ends without a reply, like any failure while writing.
 BodyFailure writeFailure(std::error_code error) {
-    return {BodyEnding::refused, TransferError::system(error)};
+    return {BodyEnding::failed, TransferError::system(error)};
 }
 
 // The body of one transfer, file after file of the layout's plan.
@@ -99,9 +108,15 @@ asio::awaitable<BodyOutcome> receiveBody(Stream& stream, const FileHeader& heade
                                          const ReceiveReports& reports) {
     std::error_code ignored;
     fs::create_directories(base, ignored);
+    if (!fitsIn(base, header.size)) {
+        co_return BodyOutcome{BodyEnding::refused, TransferError::io(L::t("err.noSpace"))};
+    }
     ReceiverLayout layout(base);
-    if (!layout.prepare(header)) {
-        co_return BodyOutcome{BodyEnding::refused, TransferError::io(L::t("err.createFolder"))};
+    if (const auto prepared = layout.prepare(header); prepared != ReceiverLayout::Prepared::ready) {
+        layout.removeMade();
+        const bool folder = prepared == ReceiverLayout::Prepared::folderFailed;
+        co_return BodyOutcome{BodyEnding::refused,
+                              TransferError::io(L::t(folder ? "err.createFolder" : "err.createFile"))};
     }
     if (reports.onBegin) {
         reports.onBegin(header);

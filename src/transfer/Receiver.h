@@ -37,9 +37,9 @@ private:
 // How the connection ends after the body, as far as the receiver decides it.
 enum class BodyEnding {
     ok,       // everything written: reply "OK\n"
-    refused,  // the places for the body could not be prepared, or a file could not be written to its last byte
-              // and its close: reply "ERR\n"
-    failed,   // the stream failed or a file could not be created: close at once without a reply
+    refused,  // the places for the body could not be prepared: reply "ERR\n"
+    failed,   // the stream failed, or a file could not be created, written to its last byte or closed: close at
+              // once without a reply
 };
 
 struct BodyOutcome {

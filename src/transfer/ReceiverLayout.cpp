@@ -8,6 +8,7 @@
 #include <limits>
 #include <numeric>
 #include <optional>
+#include <unordered_set>
 
 #include "transfer/FileNames.h"
 
@@ -38,21 +39,27 @@ ReceiverLayout::~ReceiverLayout() {
     }
 }
 
-bool ReceiverLayout::prepare(const FileHeader& header) {
+ReceiverLayout::Prepared ReceiverLayout::prepare(const FileHeader& header) {
     // The receive folder itself may be a link (the user chose it); everything below it is opened
     // relative to this descriptor.
     baseFd_ = UniqueFd(::open(base_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     const auto mode = layoutModeOf(header);
     if (mode == LayoutMode::singleFile) {
         const auto top = addTop(topName(header.name));
-        plan_.push_back({top, {}, std::max<std::int64_t>(header.size, 0), tops_[top].location});
-        return true;
+        if (!top) {
+            return Prepared::noFreeName;
+        }
+        plan_.push_back({*top, {}, std::max<std::int64_t>(header.size, 0), tops_[*top].location});
+        return Prepared::ready;
     }
     std::optional<std::size_t> folderTop;
     if (mode == LayoutMode::folder) {
         folderTop = addTop(topName(header.name));
+        if (!folderTop) {
+            return Prepared::noFreeName;
+        }
         if (!makeTopFolder(tops_[*folderTop])) {
-            return false;
+            return Prepared::folderFailed;
         }
     }
     for (const auto& entry : *header.files) {
@@ -61,41 +68,50 @@ bool ReceiverLayout::prepare(const FileHeader& header) {
             continue;
         }
         std::span<const std::string> inner(*components);
-        std::size_t top = 0;
-        if (folderTop) {
-            top = *folderTop;
-        } else {
-            const auto root = roots_.find(inner.front());
-            if (root != roots_.end()) {
-                top = root->second;
-            } else {
-                top = addTop(inner.front());
-                roots_.emplace(inner.front(), top);
+        auto top = folderTop;
+        if (!top) {
+            top = rootOf(inner.front());
+            if (!top) {
+                return Prepared::noFreeName;
             }
             inner = inner.subspan(1);
         }
-        planEntry(top, inner, entry);
+        planEntry(*top, inner, entry);
     }
-    return true;
+    return Prepared::ready;
 }
 
-std::size_t ReceiverLayout::addTop(const std::string& wantedName) {
+std::optional<std::size_t> ReceiverLayout::rootOf(const std::string& firstComponent) {
+    if (const auto root = roots_.find(firstComponent); root != roots_.end()) {
+        return root->second;
+    }
+    const auto top = addTop(firstComponent);
+    if (top) {
+        roots_.emplace(firstComponent, *top);
+    }
+    return top;
+}
+
+std::optional<std::size_t> ReceiverLayout::addTop(const std::string& wantedName) {
     // Reserving the chosen location keeps a later first component from being given the same one before
     // either exists on the disk.
     const auto location = uniqueURL(base_ / wantedName, reserved_);
-    reserved_.insert(location);
-    tops_.push_back({location.filename().string(), location, false});
+    if (!location) {
+        return std::nullopt;
+    }
+    reserved_.insert(*location);
+    tops_.push_back({location->filename().string(), *location, false});
     return tops_.size() - 1;
 }
 
 void ReceiverLayout::planEntry(std::size_t top, std::span<const std::string> inner, const FileEntry& entry) {
     if (entry.d) {
         // A folder that cannot be made is not an error of its own: a file inside it fails later.
-        openFolders(tops_[top], inner, true);
+        openFolders(top, inner, true);
         return;
     }
     if (!inner.empty()) {
-        openFolders(tops_[top], inner.first(inner.size() - 1), true);
+        openFolders(top, inner.first(inner.size() - 1), true);
     }
     plan_.push_back(
         {top, {inner.begin(), inner.end()}, std::max<std::int64_t>(entry.s, 0), locationOf(tops_[top], inner)});
@@ -114,9 +130,14 @@ bool ReceiverLayout::makeTopFolder(TopItem& top) {
     return true;
 }
 
-UniqueFd ReceiverLayout::openFolders(TopItem& top, std::span<const std::string> folders, bool create) {
+int ReceiverLayout::openFolders(std::size_t topIndex, std::span<const std::string> folders, bool create) {
+    auto& top = tops_[topIndex];
     if (create ? !makeTopFolder(top) : !top.made) {
-        return {};
+        return -1;
+    }
+    if (openFolder_.fd && openFolder_.top == topIndex &&
+        std::equal(folders.begin(), folders.end(), openFolder_.path.begin(), openFolder_.path.end())) {
+        return openFolder_.fd.get();
     }
     UniqueFd folder(::openat(baseFd_.get(), top.name.c_str(), kFolderFlags));
     for (const auto& name : folders) {
@@ -128,7 +149,8 @@ UniqueFd ReceiverLayout::openFolders(TopItem& top, std::span<const std::string> 
         }
         folder = UniqueFd(::openat(folder.get(), name.c_str(), kFolderFlags));
     }
-    return folder;
+    openFolder_ = {topIndex, {folders.begin(), folders.end()}, std::move(folder)};
+    return openFolder_.fd ? openFolder_.fd.get() : -1;
 }
 
 fs::path ReceiverLayout::locationOf(const TopItem& top, std::span<const std::string> inner) const {
@@ -149,8 +171,20 @@ std::int64_t ReceiverLayout::total() const {
 
 bool ReceiverLayout::passesThroughLink() const {
     const auto outside = [this](const fs::path& location) { return hasLinkComponent(location, base_); };
-    return std::any_of(plan_.begin(), plan_.end(), [&](const PlannedFile& file) { return outside(file.location); }) ||
-           std::any_of(tops_.begin(), tops_.end(), [&](const TopItem& top) { return outside(top.location); });
+    if (std::any_of(tops_.begin(), tops_.end(), [&](const TopItem& top) { return outside(top.location); })) {
+        return true;
+    }
+    // A file below a top-level item lies in a folder this transfer has just made, where nothing stood before,
+    // and is opened there without following links: checking each of its folders once is enough, where a check
+    // per file would cost thousands of lookups of names that cannot exist yet.
+    std::unordered_set<std::string> checkedFolders;
+    return std::any_of(plan_.begin(), plan_.end(), [&](const PlannedFile& file) {
+        if (file.inner.empty()) {
+            return false;  // the top-level item itself, checked above
+        }
+        const auto folder = file.location.parent_path();
+        return checkedFolders.insert(folder.native()).second && outside(folder);
+    });
 }
 
 UniqueFd ReceiverLayout::create(const PlannedFile& file) {
@@ -165,13 +199,13 @@ UniqueFd ReceiverLayout::create(const PlannedFile& file) {
         return made;
     }
     std::span<const std::string> inner(file.inner);
-    const auto folder = openFolders(top, inner.first(inner.size() - 1), false);
-    if (!folder) {
+    const int folder = openFolders(file.top, inner.first(inner.size() - 1), false);
+    if (folder < 0) {
         return {};
     }
     // Inside a folder this transfer made, a repeated entry replaces the file an earlier one wrote.
     return UniqueFd(
-        ::openat(folder.get(), inner.back().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, kFileMode));
+        ::openat(folder, inner.back().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, kFileMode));
 }
 
 std::vector<fs::path> ReceiverLayout::keepMade() {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -45,9 +46,15 @@ public:
     ReceiverLayout(const ReceiverLayout&) = delete;
     ReceiverLayout& operator=(const ReceiverLayout&) = delete;
 
+    enum class Prepared {
+        ready,
+        folderFailed,  // the folder of a folder transfer cannot be made
+        noFreeName,    // every numbered variant of a top-level name is taken
+    };
+
     // Chooses unique top-level names (against the disk and among themselves), makes the folders and plans
-    // the files; no file is made yet. False when the folder of a folder transfer cannot be made.
-    bool prepare(const FileHeader& header);
+    // the files; no file is made yet.
+    Prepared prepare(const FileHeader& header);
 
     const std::vector<PlannedFile>& plan() const { return plan_; }
     // Sum of the planned byte counts.
@@ -72,11 +79,15 @@ private:
         bool made = false;
     };
 
-    std::size_t addTop(const std::string& wantedName);
+    std::optional<std::size_t> addTop(const std::string& wantedName);
+    // Batch: the top-level item of a first component, chosen when it first appears.
+    std::optional<std::size_t> rootOf(const std::string& firstComponent);
     void planEntry(std::size_t top, std::span<const std::string> inner, const FileEntry& entry);
     bool makeTopFolder(TopItem& top);
-    // The deepest of `folders` below `top`, opened; each made first when `create` is set.
-    UniqueFd openFolders(TopItem& top, std::span<const std::string> folders, bool create);
+    // The deepest of `folders` below `top`, opened (each made first when `create` is set); -1 when it cannot be.
+    // The descriptor stays open until the next call asks for another folder: files come grouped by folder, so
+    // most calls find the folder already open.
+    int openFolders(std::size_t top, std::span<const std::string> folders, bool create);
     std::filesystem::path locationOf(const TopItem& top, std::span<const std::string> inner) const;
 
     std::filesystem::path base_;
@@ -86,6 +97,13 @@ private:
     std::set<std::filesystem::path> reserved_;
     std::vector<PlannedFile> plan_;
     bool kept_ = false;
+
+    struct OpenFolder {
+        std::size_t top = 0;
+        std::vector<std::string> path;
+        UniqueFd fd;
+    };
+    OpenFolder openFolder_;
 };
 
 }  // namespace qb::transfer

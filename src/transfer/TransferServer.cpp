@@ -16,6 +16,7 @@
 #include "platform/Contained.h"
 #include "platform/Crypto.h"
 #include "transfer/FileNames.h"
+#include "transfer/HeaderReader.h"
 
 namespace qb::transfer {
 
@@ -26,7 +27,11 @@ namespace {
 
 using platform::kAsTuple;
 
+// Every header text that becomes a path: the entries' paths and the name of a single file or folder.
 bool allPathsSafe(const FileHeader& header) {
+    if (!isSafeName(header.name)) {
+        return false;
+    }
     if (!header.files) {
         return true;
     }
@@ -91,8 +96,16 @@ public:
     ServerConnection(std::weak_ptr<TransferServer> server, Stream stream, ServerTimings timings)
         : server_(std::move(server)), stream_(std::move(stream)), timings_(timings) {}
 
+    // Takes a place among the connections waiting for their header; losing it closes this one.
+    void wait(platform::WaitingConnections& waiting) {
+        std::error_code unknown;
+        const auto peer = stream_.tcpSocket().remote_endpoint(unknown);
+        waiting_ = waiting.admit(peer.address(), [this] { stream_.close(); });
+    }
+
     static asio::awaitable<void> run(std::unique_ptr<ServerConnection> self) {
-        const auto header = co_await self->readHeader();
+        const auto header = co_await readHeader(self->stream_);
+        self->waiting_.release();
         if (!header) {
             self->stream_.close();
             co_return;
@@ -104,20 +117,6 @@ public:
     }
 
 private:
-    asio::awaitable<std::optional<FileHeader>> readHeader() {
-        const auto prefix = co_await stream_.readExactly(Wire::kPrefixLength);
-        const auto length = prefix.error ? std::nullopt : Wire::parsePrefix(prefix.bytes);
-        if (!length) {
-            co_return std::nullopt;
-        }
-        const auto json = co_await stream_.readExactly(*length);
-        auto header = json.error ? std::nullopt : Wire::decodeHeader(json.bytes);
-        if (!header || Wire::hasNegativeSize(*header)) {
-            co_return std::nullopt;
-        }
-        co_return header;
-    }
-
     // The sender check, then the gate. Nothing when the connection already ended.
     asio::awaitable<std::optional<bool>> checkAndAsk(const FileHeader& header) {
         auto server = server_.lock();
@@ -298,6 +297,7 @@ private:
     std::weak_ptr<TransferServer> server_;
     Stream stream_;
     const ServerTimings timings_;
+    platform::WaitingConnections::Ticket waiting_;  // until the header is in
 };
 
 TransferServer::CreateResult TransferServer::create(std::string serviceName, SaveDir saveDir, Options options) {
@@ -317,25 +317,28 @@ TransferServer::CreateResult TransferServer::create(std::string serviceName, Sav
     platform::Acceptor::Options listening;
     listening.bindAddress = options.bindAddress;
     listening.tls = std::move(tls);
+    auto waiting = platform::WaitingConnections::make(options.waitingCaps);
+    listening.waiting = waiting;
     auto opened = platform::Acceptor::open(strand, std::move(listening));
     if (opened.error) {
         return {opened.error, nullptr};
     }
-    auto server =
-        std::make_shared<TransferServer>(PrivateTag{}, std::move(serviceName), std::move(saveDir), std::move(options),
-                                         std::move(ownFingerprint), std::move(opened.acceptor), std::move(strand));
+    auto server = std::make_shared<TransferServer>(PrivateTag{}, std::move(serviceName), std::move(saveDir),
+                                                   std::move(options), std::move(ownFingerprint),
+                                                   std::move(opened.acceptor), std::move(waiting), std::move(strand));
     return {{}, std::move(server)};
 }
 
 TransferServer::TransferServer(PrivateTag, std::string serviceName, SaveDir saveDir, Options options,
                                std::string ownFingerprint, std::shared_ptr<platform::Acceptor> acceptor,
-                               platform::Strand strand)
+                               std::shared_ptr<platform::WaitingConnections> waiting, platform::Strand strand)
     : serviceName_(std::move(serviceName)),
       advertisedName_(Wire::asciiName(serviceName_)),
       saveDir_(std::move(saveDir)),
       options_(std::move(options)),
       ownFingerprint_(std::move(ownFingerprint)),
       acceptor_(std::move(acceptor)),
+      waiting_(std::move(waiting)),
       strand_(std::move(strand)) {}
 
 TransferServer::~TransferServer() {
@@ -418,6 +421,7 @@ void TransferServer::reportStarted(const std::string& registeredName) {
 
 void TransferServer::accept(Stream stream) {
     auto connection = std::make_unique<ServerConnection>(weak_from_this(), std::move(stream), options_.timings);
+    connection->wait(*waiting_);
     // An exception out of a connection (a slot that throws, say) ends that connection only.
     asio::co_spawn(strand_, ServerConnection::run(std::move(connection)), platform::reportEscapes("connection"));
 }

@@ -22,6 +22,7 @@
 #include "platform/MainQueue.h"
 #include "platform/NetRuntime.h"
 #include "platform/ServiceAdvertiser.h"
+#include "platform/WaitingConnections.h"
 #include "transfer/Cancellation.h"
 #include "transfer/GateAnswer.h"
 #include "transfer/Receiver.h"
@@ -56,6 +57,9 @@ struct ServerOptions {
     // Unset: every interface, IPv6 and IPv4.
     std::optional<asio::ip::address> bindAddress;
     ServerTimings timings;
+    // Connections still in their TLS handshake or waiting for their header, per source address and in
+    // total; the oldest of them is closed when a new one would pass a cap.
+    platform::WaitingConnections::Caps waitingCaps;
 };
 
 class TransferServer : public std::enable_shared_from_this<TransferServer> {
@@ -83,7 +87,8 @@ public:
     static CreateResult create(std::string serviceName, SaveDir saveDir, Options options = {});
 
     TransferServer(PrivateTag, std::string serviceName, SaveDir saveDir, Options options, std::string ownFingerprint,
-                   std::shared_ptr<platform::Acceptor> acceptor, platform::Strand strand);
+                   std::shared_ptr<platform::Acceptor> acceptor, std::shared_ptr<platform::WaitingConnections> waiting,
+                   platform::Strand strand);
     ~TransferServer();
     TransferServer(const TransferServer&) = delete;
     TransferServer& operator=(const TransferServer&) = delete;
@@ -135,6 +140,7 @@ private:
     const Options options_;
     const std::string ownFingerprint_;  // empty on a plain listener
     const std::shared_ptr<platform::Acceptor> acceptor_;
+    const std::shared_ptr<platform::WaitingConnections> waiting_;  // strand only
     const platform::Strand strand_;
     bool started_ = false;    // strand only
     bool cancelled_ = false;  // strand only

@@ -12,9 +12,10 @@
 
 class QWidget;
 
+#include "model/Peer.h"
+
 namespace qb::model {
 class AppModel;
-struct Peer;
 }  // namespace qb::model
 
 namespace qb::ui {

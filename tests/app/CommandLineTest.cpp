@@ -43,6 +43,23 @@ TEST(CommandLine, SendCollectsPathsInOrderWithoutV2AndKeyArguments) {
               Command{(SendMode{"::1", 80, true, "K", {"dir/", "/abs"}})});
 }
 
+TEST(CommandLine, BrowseComesAfterTheOtherModesWithOptionalSeconds) {
+    const std::vector<std::pair<std::vector<std::string>, Command>> cases{
+        {{"--browse"}, BrowseMode{}},
+        {{"--browse", "10"}, BrowseMode{10}},
+        {{"--browse", "0"}, BrowseMode{0}},
+        {{"--browse", "601"}, BrowseMode{-1}},
+        {{"--browse", "-2"}, BrowseMode{-1}},
+        {{"--browse", "3s"}, BrowseMode{-1}},
+        {{"--browse", ""}, BrowseMode{-1}},
+        {{"--identity", "--browse"}, IdentityMode{"--browse"}},
+        {{"--hidden", "--browse"}, AppMode{true}},
+    };
+    for (const auto& [args, command] : cases) {
+        EXPECT_EQ(parse(args), command) << args.back();
+    }
+}
+
 TEST(CommandLine, PortIsDecimalSixteenBitWithAnOptionalPlusElseZero) {
     const std::pair<const char*, std::uint16_t> ports[] = {
         {"5000", 5000}, {"+80", 80}, {"0080", 80}, {"65535", 65535}, {"65536", 0}, {"70000", 0}, {"abc", 0}, {"", 0},

@@ -156,7 +156,7 @@ TEST(ConnectTest, DefaultListenerTakesIpv4ClientsToo) {
 TEST(NetRuntimeTest, TransferOnPoolStrandsAndMainQueueHop) {
     NetRuntime runtime(2);
     auto serverStrand = runtime.makeStrand();
-    auto [error, acceptor] = Acceptor::open(serverStrand, {asio::ip::make_address("127.0.0.1"), 0, {}, 5s});
+    auto [error, acceptor] = Acceptor::open(serverStrand, {asio::ip::make_address("127.0.0.1"), 0, {}, 5s, nullptr});
     ASSERT_FALSE(error);
     acceptor->start([](Stream stream) {
         auto executor = stream.executor();

@@ -121,7 +121,8 @@ TEST_F(SendPlanTest, BodyReaderSendsExactlyThePlannedBytesInBoundedPieces) {
     platform::Bytes piece;
     for (int guard = 0; guard < 10 && reader.next(piece) == BodyReader::Status::piece; ++guard)
         pieces.push_back(platform::toString(piece));
-    EXPECT_EQ(pieces, (std::vector<std::string>{"abcd", "efgh", "ij", "xyz"}));
+    // Pieces run on across files: the body has no framing between them.
+    EXPECT_EQ(pieces, (std::vector<std::string>{"abcd", "efgh", "ijxy", "z"}));
     EXPECT_EQ(reader.next(piece), BodyReader::Status::done);
 
     fs::create_symlink(temp / "a", temp / "walked-link");

@@ -71,8 +71,9 @@ struct Exchange {
 // Connects, writes `bytes`, half-closes and reads until the server closes.
 inline asio::awaitable<Exchange> exchangeWith(std::uint16_t port, std::optional<platform::PinnedTls> tls,
                                               platform::Bytes bytes) {
-    platform::HostPort to("127.0.0.1", port);
-    auto connected = co_await platform::connect(to, std::move(tls), 10s);
+    // Converted in a named local first: GCC 12 mishandles a converted temporary inside a co_await expression.
+    platform::Endpoint to = platform::HostPort("127.0.0.1", port);
+    auto connected = co_await platform::connect(std::move(to), std::move(tls), 10s);
     Exchange outcome;
     auto& stream = connected.stream;
     if (!connected.error) {

@@ -23,24 +23,6 @@ std::size_t begun(ServerHarness& harness) {
     return harness.reports.read([&] { return harness.reports.begun.size(); });
 }
 
-TEST(TransferServerTest, HostileHeadersCloseWithoutReplyAndTheServerKeepsServing) {
-    ServerHarness harness;
-    harness.create().start();
-    const std::string valid = R"({"v":3,"name":"x","size":0,"from":"t"})";
-    auto badMagic = prefixed(valid);
-    badMagic[3] = 'X';
-    for (const auto& bytes : {badMagic, prefixed("", 0), prefixed(valid, 1u << 20),
-                              platform::Bytes{'Q', 'B', 'L', 'F', 0}, prefixed(valid.substr(0, 9), 40),
-                              prefixed("{\"v\":3,"), prefixed(R"({"v":3,"name":"x","size":-1,"from":"t"})")}) {
-        expectSilentClose(harness.exchange(bytes));
-        harness.expectStillServes();
-    }
-    std::string largest = R"({"v":3,"name":"big","size":0,"from":"t","pad":""})";
-    largest.insert(largest.size() - 2, Wire::kMaxHeaderLength - largest.size(), 'a');
-    EXPECT_EQ(harness.exchange(prefixed(largest)).reply, "GO\nOK\n");
-    EXPECT_TRUE(harness.reports.finish(8).ok());
-}
-
 TEST(TransferServerTest, TheFirstAnswerInTimeCountsAndUnsafePathsAreRefused) {
     ServerHarness harness(false, {200ms, 20ms});
     std::vector<Answer> answers;  // on the test's thread, which runs `decide`
@@ -66,29 +48,6 @@ TEST(TransferServerTest, TheFirstAnswerInTimeCountsAndUnsafePathsAreRefused) {
     harness.expectStillServes();
     EXPECT_EQ(begun(harness), 2u);
     EXPECT_EQ(treeOf(harness.inbox), Tree{});
-}
-
-TEST(TransferServerTest, TlsHeadersMustBeSignedForThisReceiver) {
-    ServerHarness harness(true);
-    std::vector<std::optional<std::string>> keys;
-    harness.create().decide = [&](const FileHeader&, const std::optional<std::string>& key, Answer answer) {
-        keys.push_back(key);
-        answer(true);
-    };
-    harness.server->start();
-    const identity::Identity sender(keysIn(harness.temp / "sender")), other(keysIn(harness.temp / "other"));
-    const auto file = header("x", 1, Wire::generationTls);
-    auto borrowedCert = harness.signedBy(sender, file);
-    borrowedCert.cert = platform::base64Encode(other.certDer());
-    for (const auto& refused : {file, harness.signedBy(sender, file, other.ownFingerprint()), borrowedCert}) {
-        const auto outcome = harness.send(refused, "x");
-        EXPECT_EQ(outcome.reply, "NO\n");
-        EXPECT_TRUE(outcome.closed);
-    }
-    EXPECT_TRUE(keys.empty()) << "refused before the gate";
-
-    harness.expectStillServes(&sender);
-    EXPECT_EQ(keys, std::vector<std::optional<std::string>>{sender.ownFingerprint()});
 }
 
 struct FakeAdvertiser : platform::ServiceAdvertiser {
@@ -179,21 +138,6 @@ TEST(ReceiveTest, LayoutsGetFreeNamesAgainstTheDiskAndAmongThemselves) {
     const auto progress = harness.reports.read([&] { return harness.reports.progress; });
     EXPECT_EQ(progress.size(), 15u) << "one report per filled piece, whatever sizes the network delivered in";
     EXPECT_TRUE(std::is_sorted(progress.end() - 4, progress.end()) && progress.back() == 1.0);
-}
-
-TEST(ReceiveTest, DanglingLinkOnTheWayIsRefusedWithErrBeforeAnyFileIsMade) {
-    ServerHarness harness;
-    harness.create().start();
-    fs::create_symlink(harness.temp / "nowhere", harness.inbox / "photo.jpg");
-    fs::create_symlink(harness.temp / "nowhere", harness.inbox / "x");
-    const std::vector<FileEntry> batch{{.p = "ok", .s = 1}, {.p = "x/1", .s = 1}};
-    EXPECT_EQ(harness.send(header("photo.jpg", 1), "p").reply, "GO\nERR\n");
-    EXPECT_EQ(harness.send(header("2 items", 2, 3, batch, true), "ab").reply, "GO\nERR\n");
-    EXPECT_EQ(harness.send(header("x", 1, 3, std::vector<FileEntry>{{.p = "1", .s = 1}}), "a").reply, "GO\nERR\n");
-    EXPECT_EQ(harness.reports.finish(1).error(), TransferError::io(l10n::L::t("err.createFile")));
-    EXPECT_EQ(harness.reports.finish(3).error(), TransferError::io(l10n::L::t("err.createFolder")));
-    EXPECT_EQ(treeOf(harness.inbox), (Tree{"photo.jpg@", "x@"}));
-    EXPECT_FALSE(fs::exists(harness.temp / "nowhere"));
 }
 
 // Cut after every possible byte: each run ends with at most one report and nothing on the disk.

@@ -25,14 +25,6 @@ std::optional<FileHeader> decode(std::string_view text) {
     return Wire::decodeHeader(asBytes(text));
 }
 
-Bytes prefixWithLength(std::uint32_t length) {
-    Bytes prefix = platform::toBytes("QBLF");
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        prefix.push_back(static_cast<std::uint8_t>(length >> shift));
-    }
-    return prefix;
-}
-
 TEST(WireHeader, OneFileSendsOnlyTheFourRequiredKeysBehindItsPrefix) {
     const FileHeader header{.v = Wire::generationWaits, .name = "a.txt", .size = 5, .from = "Desk"};
     const Bytes prefix = Wire::encodePrefix(header);
@@ -134,20 +126,6 @@ TEST(WireHeader, MalformedHeadersDoNotDecode) {
     for (const char* text : malformed) {
         EXPECT_EQ(decode(text), std::nullopt) << text;
     }
-}
-
-TEST(WirePrefix, LengthMustBeFromOneBelowOneMebibyteBehindTheMagic) {
-    EXPECT_EQ(Wire::parsePrefix(prefixWithLength(0)), std::nullopt);
-    EXPECT_EQ(Wire::parsePrefix(prefixWithLength(1)), 1U);
-    EXPECT_EQ(Wire::parsePrefix(prefixWithLength(1'048'575)), 1'048'575U);
-    EXPECT_EQ(Wire::parsePrefix(prefixWithLength(1'048'576)), std::nullopt);
-    EXPECT_EQ(Wire::parsePrefix(prefixWithLength(0xFFFFFFFF)), std::nullopt);
-
-    Bytes wrongMagic = prefixWithLength(10);
-    wrongMagic[3] = 'X';
-    EXPECT_EQ(Wire::parsePrefix(wrongMagic), std::nullopt);
-    const Bytes full = prefixWithLength(10);
-    EXPECT_EQ(Wire::parsePrefix({full.data(), 7}), std::nullopt);
 }
 
 TEST(WireAsciiName, KeepsPrintableAsciiCollapsesTheRestAndCutsAtSixty) {

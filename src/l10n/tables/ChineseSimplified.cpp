@@ -84,6 +84,7 @@ constexpr Entry kTexts[] = {
     {"err.badHeader", "收到的数据格式不正确"},
     {"err.createFile", "无法在接收文件夹中创建文件"},
     {"err.createFolder", "无法创建文件夹"},
+    {"err.noSpace", "接收文件夹所在磁盘空间不足"},
     {"inbox.filesWindows", "也可在 下载 › Quobblefin 中找到"},
     {"inbox.filesIpad", "也可在 文件 › 我的 iPad › Quobblefin 中找到"},
     {"req.unencrypted", "未加密——对方设备运行的是旧版本"},

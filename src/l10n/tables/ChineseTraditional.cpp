@@ -84,6 +84,7 @@ constexpr Entry kTexts[] = {
     {"err.badHeader", "收到的資料格式不正確"},
     {"err.createFile", "無法在接收資料夾中建立檔案"},
     {"err.createFolder", "無法建立資料夾"},
+    {"err.noSpace", "接收資料夾所在磁碟空間不足"},
     {"inbox.filesWindows", "也可以在 下載 › Quobblefin 中找到"},
     {"inbox.filesIpad", "也可以在 檔案 › 我的 iPad › Quobblefin 中找到"},
     {"req.unencrypted", "未加密——對方裝置執行的是較舊的版本"},

@@ -84,6 +84,7 @@ constexpr Entry kTexts[] = {
     {"err.badHeader", "The incoming data is malformed"},
     {"err.createFile", "Cannot create the file in the receive folder"},
     {"err.createFolder", "Cannot create the folder"},
+    {"err.noSpace", "Not enough free space in the receive folder"},
     {"inbox.filesWindows", "Also in Downloads › Quobblefin"},
     {"inbox.filesIpad", "Also in Files › On My iPad › Quobblefin"},
     {"req.unencrypted", "Unencrypted — the other device runs an older version"},

@@ -84,6 +84,7 @@ constexpr Entry kTexts[] = {
     {"err.badHeader", "Les données reçues sont mal formées"},
     {"err.createFile", "Impossible de créer le fichier dans le dossier de réception"},
     {"err.createFolder", "Impossible de créer le dossier"},
+    {"err.noSpace", "Espace libre insuffisant dans le dossier de réception"},
     {"inbox.filesWindows", "Également dans Téléchargements › Quobblefin"},
     {"inbox.filesIpad", "Également dans Fichiers › Sur mon iPad › Quobblefin"},
     {"req.unencrypted", "Non chiffré — l’autre appareil utilise une version plus ancienne"},

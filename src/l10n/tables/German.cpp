@@ -84,6 +84,7 @@ constexpr Entry kTexts[] = {
     {"err.badHeader", "Die empfangenen Daten sind fehlerhaft"},
     {"err.createFile", "Die Datei kann im Empfangsordner nicht erstellt werden"},
     {"err.createFolder", "Der Ordner kann nicht erstellt werden"},
+    {"err.noSpace", "Nicht genug freier Speicher im Empfangsordner"},
     {"inbox.filesWindows", "Auch in Downloads › Quobblefin"},
     {"inbox.filesIpad", "Auch in Dateien › Auf meinem iPad › Quobblefin"},
     {"req.unencrypted", "Unverschlüsselt – das andere Gerät nutzt eine ältere Version"},

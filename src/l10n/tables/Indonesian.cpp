@@ -84,6 +84,7 @@ constexpr Entry kTexts[] = {
     {"err.badHeader", "Format data yang masuk tidak valid"},
     {"err.createFile", "Tidak dapat membuat file di folder penerimaan"},
     {"err.createFolder", "Tidak dapat membuat folder"},
+    {"err.noSpace", "Ruang kosong di folder penerimaan tidak cukup"},
     {"inbox.filesWindows", "Juga ada di Unduhan › Quobblefin"},
     {"inbox.filesIpad", "Juga ada di File › Di iPad Saya › Quobblefin"},
     {"req.unencrypted", "Tidak terenkripsi — perangkat lain menjalankan versi yang lebih lama"},

@@ -84,6 +84,7 @@ constexpr Entry kTexts[] = {
     {"err.badHeader", "受信したデータの形式が正しくありません"},
     {"err.createFile", "受信フォルダにファイルを作成できません"},
     {"err.createFolder", "フォルダを作成できません"},
+    {"err.noSpace", "受信フォルダの空き容量が足りません"},
     {"inbox.filesWindows", "ダウンロード › Quobblefinにもあります"},
     {"inbox.filesIpad", "ファイル › このiPad内 › Quobblefinにもあります"},
     {"req.unencrypted", "暗号化されていません。相手のデバイスは古いバージョンを使用しています"},

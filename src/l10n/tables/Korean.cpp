@@ -84,6 +84,7 @@ constexpr Entry kTexts[] = {
     {"err.badHeader", "받은 데이터의 형식이 잘못되었습니다"},
     {"err.createFile", "수신 폴더에 파일을 만들 수 없습니다"},
     {"err.createFolder", "폴더를 만들 수 없습니다"},
+    {"err.noSpace", "받기 폴더에 여유 공간이 부족합니다"},
     {"inbox.filesWindows", "다운로드 › Quobblefin에도 있습니다"},
     {"inbox.filesIpad", "파일 › 나의 iPad › Quobblefin에도 있습니다"},
     {"req.unencrypted", "암호화되지 않음 — 상대 기기가 이전 버전을 사용하고 있습니다"},

@@ -84,6 +84,7 @@ constexpr Entry kTexts[] = {
     {"err.badHeader", "Os dados recebidos estão malformados"},
     {"err.createFile", "Não é possível criar o arquivo na pasta de recebimento"},
     {"err.createFolder", "Não é possível criar a pasta"},
+    {"err.noSpace", "Espaço livre insuficiente na pasta de recebimento"},
     {"inbox.filesWindows", "Também em Downloads › Quobblefin"},
     {"inbox.filesIpad", "Também em Arquivos › No Meu iPad › Quobblefin"},
     {"req.unencrypted", "Sem criptografia — o outro dispositivo usa uma versão mais antiga"},

@@ -84,6 +84,7 @@ constexpr Entry kTexts[] = {
     {"err.badHeader", "Входящие данные повреждены"},
     {"err.createFile", "Не удаётся создать файл в папке для полученных файлов"},
     {"err.createFolder", "Не удаётся создать папку"},
+    {"err.noSpace", "Недостаточно свободного места в папке для приёма"},
     {"inbox.filesWindows", "Также здесь: Загрузки › Quobblefin"},
     {"inbox.filesIpad", "Также здесь: Файлы › На iPad › Quobblefin"},
     {"req.unencrypted", "Без шифрования — на другом устройстве установлена более старая версия"},

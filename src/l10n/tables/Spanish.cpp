@@ -84,6 +84,7 @@ constexpr Entry kTexts[] = {
     {"err.badHeader", "Los datos recibidos no tienen un formato válido"},
     {"err.createFile", "No se puede crear el archivo en la carpeta de recepción"},
     {"err.createFolder", "No se puede crear la carpeta"},
+    {"err.noSpace", "No hay espacio libre suficiente en la carpeta de recepción"},
     {"inbox.filesWindows", "También en Descargas › Quobblefin"},
     {"inbox.filesIpad", "También en Archivos › En mi iPad › Quobblefin"},
     {"req.unencrypted", "Sin cifrar: el otro dispositivo usa una versión anterior"},

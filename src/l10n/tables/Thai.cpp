@@ -84,6 +84,7 @@ constexpr Entry kTexts[] = {
     {"err.badHeader", "ข้อมูลที่ได้รับมีรูปแบบไม่ถูกต้อง"},
     {"err.createFile", "ไม่สามารถสร้างไฟล์ในโฟลเดอร์รับไฟล์ได้"},
     {"err.createFolder", "ไม่สามารถสร้างโฟลเดอร์ได้"},
+    {"err.noSpace", "พื้นที่ว่างในโฟลเดอร์รับไฟล์ไม่พอ"},
     {"inbox.filesWindows", "อยู่ใน ดาวน์โหลด › Quobblefin ด้วย"},
     {"inbox.filesIpad", "อยู่ใน ไฟล์ › ใน iPad ของฉัน › Quobblefin ด้วย"},
     {"req.unencrypted", "ไม่ได้เข้ารหัส — อุปกรณ์อีกเครื่องใช้เวอร์ชันที่เก่ากว่า"},

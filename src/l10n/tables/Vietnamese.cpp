@@ -84,6 +84,7 @@ constexpr Entry kTexts[] = {
     {"err.badHeader", "Dữ liệu nhận được không đúng định dạng"},
     {"err.createFile", "Không thể tạo tệp trong thư mục nhận"},
     {"err.createFolder", "Không thể tạo thư mục"},
+    {"err.noSpace", "Không đủ dung lượng trống trong thư mục nhận"},
     {"inbox.filesWindows", "Cũng có trong Tải xuống › Quobblefin"},
     {"inbox.filesIpad", "Cũng có trong Tệp › Trên iPad của tôi › Quobblefin"},
     {"req.unencrypted", "Không được mã hóa — thiết bị kia đang chạy phiên bản cũ hơn"},
