@@ -1,6 +1,9 @@
 #include "app/CommandLineModes.h"
 
+#include <asio/signal_set.hpp>
+
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/NetRuntime.h"
 #include "platform/Printable.h"
 
 namespace qb::app {
@@ -57,6 +61,40 @@ private:
     std::binary_semaphore done_{0};
 };
 
+// SIGINT and SIGTERM cancel the transfer while the mode waits for it, so that an interrupted run still closes
+// its connection and ends with its one result line. Handled on the network runtime: the main thread only waits.
+class StopOnSignals {
+public:
+    explicit StopOnSignals(platform::NetRuntime& runtime)
+        : token_(transfer::Cancellation::make()), signals_(runtime.makeStrand(), SIGINT, SIGTERM) {
+        signals_.async_wait([token = token_](const std::error_code& error, int) {
+            if (!error)
+                token->cancel();
+        });
+    }
+    ~StopOnSignals() {
+        // Hands the signals back to their default action once nothing is left to cancel.
+        std::error_code ignored;
+        signals_.cancel(ignored);
+    }
+    StopOnSignals(const StopOnSignals&) = delete;
+    StopOnSignals& operator=(const StopOnSignals&) = delete;
+
+    // The environment with this stop installed.
+    transfer::SenderEnvironment with(transfer::SenderEnvironment environment) const {
+        environment.cancellation = token_;
+        return environment;
+    }
+
+private:
+    std::shared_ptr<transfer::Cancellation> token_;
+    asio::signal_set signals_;
+};
+
+platform::NetRuntime& runtimeOf(const transfer::SenderEnvironment& environment) {
+    return environment.runtime != nullptr ? *environment.runtime : platform::NetRuntime::shared();
+}
+
 std::string progressLine(double fraction) {
     char text[32];
     std::snprintf(text, sizeof text, "progress %.0f%%", fraction * 100.0);
@@ -89,10 +127,12 @@ int runSend(const SendMode& mode, std::ostream& out) {
 
 int runSend(const SendMode& mode, std::ostream& out, const ModeEnvironment& environment) {
     auto outcome = std::make_shared<ModeOutcome>(out);
+    const StopOnSignals stop(runtimeOf(environment.sender));
     transfer::FileSender::send(
         resolvedPaths(mode.paths), platform::HostPort{mode.host, mode.port}, commandLineSenderName(), mode.waitForGo,
         mode.peerKey, false, [outcome](double fraction) { outcome->line(progressLine(fraction)); },
-        [outcome](const transfer::TransferResult& result) { outcome->finish(result, "sent OK"); }, environment.sender);
+        [outcome](const transfer::TransferResult& result) { outcome->finish(result, "sent OK"); },
+        stop.with(environment.sender));
     return outcome->wait(environment.waits.send);
 }
 
@@ -102,10 +142,11 @@ int runPair(const PairMode& mode, std::ostream& out) {
 
 int runPair(const PairMode& mode, std::ostream& out, const ModeEnvironment& environment) {
     auto outcome = std::make_shared<ModeOutcome>(out);
+    const StopOnSignals stop(runtimeOf(environment.sender));
     transfer::FileSender::pair(
         platform::HostPort{mode.host, mode.port}, commandLineSenderName(), mode.peerKey,
         [outcome](const transfer::TransferResult& result) { outcome->finish(result, "paired OK"); },
-        environment.sender);
+        stop.with(environment.sender));
     return outcome->wait(environment.waits.pair);
 }
 

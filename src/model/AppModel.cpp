@@ -263,6 +263,23 @@ bool AppModel::trustNewKey(const std::string& name, const std::string& oldKey, c
     return trust_->trustNewKey(name, oldKey, newKey);
 }
 
+void AppModel::checkAddress(const std::string& host, std::uint16_t port,
+                            std::function<void(const AddressCheck&)> done) {
+    sending_->checkAddress(host, port, std::move(done));
+}
+
+void AppModel::pairAddress(const AddressCheck& checked, const std::optional<std::string>& label) {
+    sending_->pairAddress(checked, label);
+}
+
+std::map<std::string, platform::HostPort> AppModel::deviceAddresses() const {
+    return trust_->deviceAddresses();
+}
+
+std::optional<Peer> AppModel::reachablePeer(const std::string& id) const {
+    return trust_->reachablePeer(id);
+}
+
 void AppModel::removeDevice(const std::string& id) {
     trust_->removeDevice(id);
 }
@@ -316,6 +333,10 @@ void AppModel::setProgress(const std::string& jobId, double fraction) {
 
 void AppModel::setState(const std::string& jobId, TransferJob::State state) {
     jobs_->setState(jobId, std::move(state));
+}
+
+void AppModel::cancel(const std::string& jobId) {
+    jobs_->cancel(jobId);
 }
 
 const std::vector<InboxItem>& AppModel::inbox() const {

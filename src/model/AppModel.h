@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -12,6 +13,7 @@
 
 #include <QObject>
 
+#include "model/AddressCheck.h"
 #include "model/DesktopHooks.h"
 #include "model/DeviceLists.h"
 #include "model/InboxItem.h"
@@ -118,6 +120,9 @@ public:
     void appendJob(TransferJob job);
     void setProgress(const std::string& jobId, double fraction);
     void setState(const std::string& jobId, TransferJob::State state);
+    // Stops a running job (either direction, transfer or pairing): its connection closes at once and the job
+    // ends failed with the cancelled text, or with its own outcome if that came first.
+    void cancel(const std::string& jobId);
 
     const std::vector<IncomingRequest>& requests() const;
 
@@ -153,6 +158,19 @@ public:
     // The confirmation shown by trustNewKey.
     static KeyChangePrompt keyChangePrompt(const std::string& name, const std::string& oldKey,
                                            const std::string& newKey);
+
+    // Devices added by address, for networks where DNS-SD finds nothing.
+    // Reads the key of the listener at host and port without trusting it. `done` runs on the main thread, never
+    // once the model is gone, with the key or the reason it could not be read.
+    void checkAddress(const std::string& host, std::uint16_t port, std::function<void(const AddressCheck&)> done);
+    // Once the user has confirmed the key's first characters: pairs with that key pinned, as pairDevice does, and
+    // on success stores the address for the key. `label` names the device; unset, the host does.
+    void pairAddress(const AddressCheck& checked, const std::optional<std::string>& label = std::nullopt);
+    // Key fingerprint -> stored address, for every device that has one.
+    std::map<std::string, platform::HostPort> deviceAddresses() const;
+    // Where a listed device can be sent to: its discovered peer while DNS-SD sees it (the advertised endpoint
+    // wins), else its stored address with its key pinned; none when it has neither.
+    std::optional<Peer> reachablePeer(const std::string& id) const;
 
     // Device lists, computed on demand.
     DeviceLists deviceLists() const;

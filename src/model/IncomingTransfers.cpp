@@ -113,8 +113,12 @@ void IncomingTransfers::fillServerSlots(transfer::TransferServer& server) {
         }
         decide(header, senderKey, std::move(answer));
     };
-    server.onBegin = [this, guard](const std::string& id, const transfer::FileHeader& header) {
-        postGuarded(guard, [this, id, header](QObject&) { begin(id, header); });
+    server.onBegin = [this, guard, weakServer = server.weak_from_this()](const std::string& id,
+                                                                         const transfer::FileHeader& header) {
+        postGuarded(guard, [this, id, header, weakServer](QObject&) {
+            begin(id, header);
+            parts_.jobs.cancels().watchIncoming(id, weakServer);
+        });
     };
     server.onProgress = parts_.jobs.progressReporter();
     server.onFinish = [this, guard](const std::string& id, const transfer::ReceiveResult& result) {
@@ -133,7 +137,7 @@ void IncomingTransfers::stop() {
 }
 
 void IncomingTransfers::decide(const transfer::FileHeader& header, const std::optional<std::string>& senderKey,
-                               std::function<void(bool)> answer) {
+                               transfer::TransferServer::Answer answer) {
     DecisionInputs in;
     in.autoAccept = autoAcceptIsOn();
     in.mode = parts_.settings.values().receiveMode;
@@ -156,9 +160,12 @@ void IncomingTransfers::decide(const transfer::FileHeader& header, const std::op
 }
 
 void IncomingTransfers::queueRequest(const transfer::FileHeader& header, const std::optional<std::string>& senderKey,
-                                     std::function<void(bool)> answer) {
+                                     transfer::TransferServer::Answer answer) {
     IncomingRequest request;
     request.id = platform::randomUuid();
+    answer.onWithdrawn([this, guard = QPointer<QObject>(&lifetime_), id = request.id] {
+        postGuarded(guard, [this, id](QObject&) { withdraw(id); });
+    });
     request.from = header.from;
     request.key = senderKey;
     request.name = header.name;
@@ -204,6 +211,12 @@ void IncomingTransfers::respond(const IncomingRequest& waiting, bool accept, boo
     changed();
     if (request.answer) {
         request.answer(accept);
+    }
+}
+
+void IncomingTransfers::withdraw(const std::string& requestId) {
+    if (std::erase_if(requests_, [&](const IncomingRequest& entry) { return entry.id == requestId; }) > 0) {
+        changed();
     }
 }
 

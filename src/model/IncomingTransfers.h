@@ -54,7 +54,7 @@ public:
     bool isRunning() const { return server_ != nullptr; }
 
     void decide(const transfer::FileHeader& header, const std::optional<std::string>& senderKey,
-                std::function<void(bool)> answer);
+                transfer::TransferServer::Answer answer);
     void finish(const std::string& transferId, const transfer::ReceiveResult& result);
     void respond(const IncomingRequest& request, bool accept, bool remember);
 
@@ -62,7 +62,9 @@ private:
     void fillServerSlots(transfer::TransferServer& server);
     void begin(const std::string& transferId, const transfer::FileHeader& header);
     void queueRequest(const transfer::FileHeader& header, const std::optional<std::string>& senderKey,
-                      std::function<void(bool)> answer);
+                      transfer::TransferServer::Answer answer);
+    // The sender of a waiting request went away: its card leaves without an answer.
+    void withdraw(const std::string& requestId);
     // Answers the waiting request `requestId` from its notification's buttons, while it still waits.
     std::function<void(bool)> answerFromNotification(const std::string& requestId);
     void changed() const { changed_(); }

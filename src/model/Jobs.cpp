@@ -31,12 +31,22 @@ void Jobs::setState(const std::string& jobId, TransferJob::State state) {
         return;
     }
     const bool done = state.isDone();
+    if (!state.isRunning()) {
+        cancels_.forget(jobId);
+    }
     job->state = std::move(state);
     if (done) {
         job->progress = 1.0;
     }
     removeLater(jobId, done ? timings_.doneLinger : timings_.failedLinger);
     changed_();
+}
+
+void Jobs::cancel(const std::string& jobId) {
+    const auto job = std::find_if(jobs_.begin(), jobs_.end(), [&](const TransferJob& j) { return j.id == jobId; });
+    if (job != jobs_.end() && job->state.isRunning()) {
+        cancels_.cancel(jobId);
+    }
 }
 
 void Jobs::removeLater(const std::string& jobId, std::chrono::milliseconds delay) {

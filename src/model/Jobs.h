@@ -8,6 +8,7 @@
 #include <QObject>
 
 #include "model/DesktopHooks.h"
+#include "model/JobCancels.h"
 #include "model/ProgressRelay.h"
 #include "model/TransferJob.h"
 
@@ -26,6 +27,11 @@ public:
     // Takes progress reports from any thread and applies them here at display rate.
     ProgressRelay::Report progressReporter() const { return relay_.reporter(); }
     void setState(const std::string& jobId, TransferJob::State state);
+    // Stops a running job (either direction, transfer or pairing): its connection closes at once and the job
+    // ends failed with the cancelled text, or with its own outcome if that came first.
+    void cancel(const std::string& jobId);
+    // What stops each running job; the parts that start jobs register them here.
+    JobCancels& cancels() { return cancels_; }
 
 private:
     void removeLater(const std::string& jobId, std::chrono::milliseconds delay);
@@ -33,6 +39,7 @@ private:
     ModelTimings timings_;
     std::function<void()> changed_;
     std::vector<TransferJob> jobs_;
+    JobCancels cancels_;
     // The removal timers' context: they end with the list.
     QObject timers_;
     ProgressRelay relay_;

@@ -11,6 +11,7 @@
 #include "model/Discovery.h"
 #include "model/Settings.h"
 #include "platform/Endpoint.h"
+#include "transfer/Cancellation.h"
 #include "transfer/TransferError.h"
 #include "transfer/TransferServer.h"
 
@@ -22,7 +23,8 @@ struct SendRequest {
     platform::Endpoint to;
     std::string from;
     bool waitForGo = true;
-    std::optional<std::string> peerKey;  // pins the receiver's key and makes the transfer TLS
+    std::optional<std::string> peerKey;                    // pins the receiver's key and makes the transfer TLS
+    std::shared_ptr<transfer::Cancellation> cancellation;  // the job's cancel button
 };
 
 // The sending side of the protocol. Both report on the transfer's own queue (or at once, on the caller's
@@ -32,7 +34,9 @@ struct SenderHooks {
     using Completion = std::function<void(transfer::TransferResult)>;
 
     std::function<void(SendRequest, Progress, Completion)> send;
-    std::function<void(platform::Endpoint to, std::string from, std::string peerKey, Completion)> pair;
+    std::function<void(platform::Endpoint to, std::string from, std::string peerKey, Completion,
+                       std::shared_ptr<transfer::Cancellation> cancellation)>
+        pair;
 };
 
 // How the model builds its transfer server. The model supplies the main-thread hop itself.

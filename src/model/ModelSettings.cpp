@@ -36,6 +36,8 @@ void addValue(platform::SettingsStore::Changes& changes, const Settings& values,
         changes.setStringMap(key, values.deviceNames);
     } else if (key == settingsKey::myDevices) {
         changes.setStringList(key, values.myDevices);
+    } else if (key == settingsKey::deviceAddresses) {
+        changes.setStringMap(key, values.deviceAddresses);
     } else if (key == settingsKey::panelFrame) {
         changes.setString(key, values.panelFrame);
     } else if (key == settingsKey::startAtLogin) {

@@ -40,15 +40,20 @@ std::string identityChangedText() {
 SenderHooks withRealSender(SenderHooks hooks) {
     if (!hooks.send) {
         hooks.send = [](SendRequest request, SenderHooks::Progress progress, SenderHooks::Completion completion) {
+            transfer::SenderEnvironment environment;
+            environment.cancellation = std::move(request.cancellation);
             transfer::FileSender::send(std::move(request.items), std::move(request.to), std::move(request.from),
                                        request.waitForGo, std::move(request.peerKey), false, std::move(progress),
-                                       std::move(completion));
+                                       std::move(completion), environment);
         };
     }
     if (!hooks.pair) {
         hooks.pair = [](platform::Endpoint to, std::string from, std::string peerKey,
-                        SenderHooks::Completion completion) {
-            transfer::FileSender::pair(std::move(to), std::move(from), std::move(peerKey), std::move(completion));
+                        SenderHooks::Completion completion, std::shared_ptr<transfer::Cancellation> cancellation) {
+            transfer::SenderEnvironment environment;
+            environment.cancellation = std::move(cancellation);
+            transfer::FileSender::pair(std::move(to), std::move(from), std::move(peerKey), std::move(completion),
+                                       environment);
         };
     }
     return hooks;
@@ -92,7 +97,8 @@ void Sending::send(const std::vector<std::filesystem::path>& items, const Peer& 
         pinned = choice.key;
     }
 
-    SendRequest request{items, peer.endpoint, settings_.values().deviceName, peer.proto > 2, pinned};
+    SendRequest request{items,          peer.endpoint, settings_.values().deviceName,
+                        peer.proto > 2, pinned,        jobs_.cancels().watchOutgoing(jobId)};
     const QPointer<QObject> guard(&lifetime_);
     auto progress = [report = jobs_.progressReporter(), jobId](double fraction) { report(jobId, fraction); };
     auto completion = [this, guard, jobId, peerName = peer.name, pinned](transfer::TransferResult result) {
@@ -135,6 +141,11 @@ void Sending::pairDevice(const Peer& peer) {
         trust_.addDevice(peer.name, peer.name);
         return;
     }
+    startPairing(peer, std::nullopt);
+}
+
+void Sending::startPairing(const Peer& peer, const std::optional<platform::HostPort>& address) {
+    const Settings& values = settings_.values();
     const std::string jobId = appendJob(l10n::L::format(l10n::L::t("pair.waiting"), {peer.name}), peer, true);
 
     const auto known = values.knownKeys.find(peer.name);
@@ -144,16 +155,22 @@ void Sending::pairDevice(const Peer& peer) {
         return;
     }
     const QPointer<QObject> guard(&lifetime_);
-    auto completion = [this, guard, jobId, peer](transfer::TransferResult result) {
-        postGuarded(guard,
-                    [this, jobId, peer, result = std::move(result)](QObject&) { finishPairing(jobId, peer, result); });
+    auto completion = [this, guard, jobId, peer, address](transfer::TransferResult result) {
+        postGuarded(guard, [this, jobId, peer, address, result = std::move(result)](QObject&) {
+            finishPairing(jobId, peer, address, result);
+        });
     };
-    hooks_.pair(peer.endpoint, values.deviceName, *peer.key, std::move(completion));
+    hooks_.pair(peer.endpoint, values.deviceName, *peer.key, std::move(completion),
+                jobs_.cancels().watchOutgoing(jobId));
 }
 
-void Sending::finishPairing(const std::string& jobId, const Peer& peer, const transfer::TransferResult& result) {
+void Sending::finishPairing(const std::string& jobId, const Peer& peer,
+                            const std::optional<platform::HostPort>& address, const transfer::TransferResult& result) {
     if (result.ok()) {
         trust_.pairWith(*peer.key, peer.name);
+        if (address) {
+            trust_.storeAddress(*peer.key, *address);
+        }
         jobs_.setState(jobId, TransferJob::State::done());
     } else if (result.error().is(transfer::TransferErrc::declined)) {
         jobs_.setState(jobId, TransferJob::State::failed(l10n::L::format(l10n::L::t("pair.declined"), {peer.name})));

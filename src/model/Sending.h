@@ -1,12 +1,14 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <QObject>
 
+#include "model/AddressCheck.h"
 #include "model/ModelServices.h"
 #include "model/Peer.h"
 
@@ -37,10 +39,21 @@ public:
     // Sends the waiting items to `peer` as one transfer and clears them.
     void sendShare(const Peer& peer);
 
+    // Devices added by address, for networks where DNS-SD finds nothing.
+    // Reads the key of the listener at host and port without trusting it. `done` runs on the main thread, never
+    // once this is gone, with the key or the reason it could not be read.
+    void checkAddress(const std::string& host, std::uint16_t port, std::function<void(const AddressCheck&)> done);
+    // Once the user has confirmed the key's first characters: pairs with that key pinned, as pairDevice does, and
+    // on success stores the address for the key. `label` names the device; unset, the host does.
+    void pairAddress(const AddressCheck& checked, const std::optional<std::string>& label);
+
 private:
+    // The handshake part of pairing; `address` is stored for the key when it succeeds.
+    void startPairing(const Peer& peer, const std::optional<platform::HostPort>& address);
     void finishSend(const std::string& jobId, const std::string& peerName, const std::optional<std::string>& pinned,
                     const transfer::TransferResult& result);
-    void finishPairing(const std::string& jobId, const Peer& peer, const transfer::TransferResult& result);
+    void finishPairing(const std::string& jobId, const Peer& peer, const std::optional<platform::HostPort>& address,
+                       const transfer::TransferResult& result);
     std::string appendJob(std::string name, const Peer& peer, bool pair);
 
     SenderHooks hooks_;

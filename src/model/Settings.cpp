@@ -129,6 +129,7 @@ Settings loadSettings(platform::SettingsStore& store, const SettingsSources& sou
     }
     migrateMyDevices(store, settings);
     settings.startAtLogin = store.boolean(settingsKey::startAtLogin).value_or(false);
+    settings.deviceAddresses = store.stringMap(settingsKey::deviceAddresses).value_or(TextMap{});
     return settings;
 }
 

@@ -30,6 +30,8 @@ inline constexpr std::string_view deviceNames = "deviceNames";
 inline constexpr std::string_view myDevices = "myDevices";
 inline constexpr std::string_view startAtLogin = "startAtLogin";
 inline constexpr std::string_view panelFrame = "panelFrame";
+// Key fingerprint -> "host:port" of each device added by address; absent in files from before that existed.
+inline constexpr std::string_view deviceAddresses = "deviceAddresses";
 }  // namespace settingsKey
 
 using TextMap = std::map<std::string, std::string>;
@@ -52,6 +54,7 @@ struct Settings {
     bool startAtLogin = false;
     // The panel window's last frame as "x,y,width,height"; empty until the panel was first placed.
     std::string panelFrame;
+    TextMap deviceAddresses;  // as stored; model/DeviceAddress.h reads the values
 };
 
 // What loading needs from the machine besides the store; tests point these at prepared files.

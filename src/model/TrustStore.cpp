@@ -4,7 +4,9 @@
 
 #include "identity/Identity.h"
 #include "l10n/L.h"
+#include "model/DeviceAddress.h"
 #include "model/ModelSettings.h"
+#include "transfer/Wire.h"
 
 namespace qb::model {
 
@@ -78,8 +80,41 @@ void TrustStore::removeDevice(const std::string& id) {
         values.knownKeys.erase(*label);
     }
     std::erase_if(values.knownKeys, [&](const auto& entry) { return entry.second == id; });
-    settings_.store({settingsKey::myDevices, settingsKey::deviceNames, settingsKey::knownKeys});
+    values.deviceAddresses.erase(id);
+    settings_.store(
+        {settingsKey::myDevices, settingsKey::deviceNames, settingsKey::knownKeys, settingsKey::deviceAddresses});
     changed();
+}
+
+void TrustStore::storeAddress(const std::string& key, const platform::HostPort& address) {
+    settings_.edit().deviceAddresses[key] = addressText(address);
+    settings_.store({settingsKey::deviceAddresses});
+    changed();
+}
+
+std::map<std::string, platform::HostPort> TrustStore::deviceAddresses() const {
+    std::map<std::string, platform::HostPort> addresses;
+    for (const auto& [key, text] : settings_.values().deviceAddresses) {
+        if (auto address = parseAddressText(text)) {
+            addresses.emplace(key, std::move(*address));
+        }
+    }
+    return addresses;
+}
+
+std::optional<Peer> TrustStore::reachablePeer(const std::string& id) const {
+    const DeviceLists lists = deviceLists();
+    if (auto discovered = lists.onlinePeerRaw(id)) {
+        return discovered;
+    }
+    const TextMap& stored = settings_.values().deviceAddresses;
+    const auto entry = stored.find(id);
+    const auto address = entry == stored.end() ? std::nullopt : parseAddressText(entry->second);
+    if (!address) {
+        return std::nullopt;
+    }
+    // The id of a device stored with an address is its key fingerprint; the key is pinned as when paired.
+    return Peer{lists.displayName(id), id, *address, transfer::Wire::generationTls, id};
 }
 
 void TrustStore::recordKnownKey(const std::string& name, const std::string& key) {

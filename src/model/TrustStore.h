@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -10,6 +11,7 @@
 #include "model/DeviceLists.h"
 #include "model/IncomingRequest.h"
 #include "model/Peer.h"
+#include "platform/EndpointTypes.h"
 
 namespace qb::model {
 
@@ -35,7 +37,15 @@ public:
     void addDevice(const std::string& id, const std::optional<std::string>& label);
     // Records `key` as the key of the device named `name` and lists it under its key (a pairing).
     void pairWith(const std::string& key, const std::string& name);
+    // Forgets the device with its names, keys and stored address, in one write.
     void removeDevice(const std::string& id);
+    // Devices added by address, for networks where DNS-SD finds nothing: the address the key was found at.
+    void storeAddress(const std::string& key, const platform::HostPort& address);
+    // Key fingerprint -> stored address, for every device that has one.
+    std::map<std::string, platform::HostPort> deviceAddresses() const;
+    // Where a listed device can be sent to: its discovered peer while DNS-SD sees it (the advertised endpoint
+    // wins), else its stored address with its key pinned; none when it has neither.
+    std::optional<Peer> reachablePeer(const std::string& id) const;
     // Records `key` as the known key of the device named `name`.
     void recordKnownKey(const std::string& name, const std::string& key);
     // Asks the user to accept a changed key for `name`; on yes records it and answers true.

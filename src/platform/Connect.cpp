@@ -74,7 +74,8 @@ std::optional<std::error_code> tlsContextFor(std::optional<PinnedTls>& tls) {
 
 }  // namespace
 
-asio::awaitable<ConnectResult> connect(Endpoint endpoint, std::optional<PinnedTls> tls, Duration limit) {
+asio::awaitable<ConnectResult> connect(Endpoint endpoint, std::optional<PinnedTls> tls, Duration limit,
+                                       ConnectAbort exposeAbort) {
     ConnectResult result;
     if (auto contextError = tlsContextFor(tls)) {
         result.error = *contextError;
@@ -87,36 +88,49 @@ asio::awaitable<ConnectResult> connect(Endpoint endpoint, std::optional<PinnedTl
     asio::ip::tcp::resolver resolver(executor);
     auto pendingService = std::make_shared<PendingService>(executor);
     // One limit for the whole way to a ready connection. Each step below starts only after checking that
-    // the limit has not run out, because the expiry can only stop a step that is already waiting.
-    Deadline deadline(executor, limit, [&] {
+    // neither the limit has run out nor the caller aborted, because either can only stop a step that is already
+    // waiting.
+    const auto stopWaiting = [&] {
         resolver.cancel();
         pendingService->wake.cancel();
         result.stream.close();
-    });
-    const auto timedOut = [&] { return deadline.expired(); };
+    };
+    Deadline deadline(executor, limit, stopWaiting);
+    bool aborted = false;
+    if (exposeAbort) {
+        exposeAbort([&] {
+            aborted = true;
+            stopWaiting();
+        });
+    }
+    const auto stopped = [&] { return deadline.expired() || aborted; };
 
-    Resolved resolved;
-    if (const auto* hostPort = std::get_if<HostPort>(&endpoint))
-        resolved = co_await resolveHost(resolver, *hostPort);
-    else
-        resolved = co_await resolveService(pendingService, std::get<ServiceEndpoint>(endpoint));
+    Resolved resolved{asio::error::operation_aborted, {}};
+    if (!aborted) {
+        if (const auto* hostPort = std::get_if<HostPort>(&endpoint))
+            resolved = co_await resolveHost(resolver, *hostPort);
+        else
+            resolved = co_await resolveService(pendingService, std::get<ServiceEndpoint>(endpoint));
+    }
 
     std::error_code error = resolved.error;
-    if (!error && !timedOut()) {
+    if (!error && !stopped()) {
         auto [connectError, connected] =
             co_await asio::async_connect(result.stream.tcpSocket(), resolved.addresses, kAsTuple);
         (void)connected;
         error = connectError;
     }
-    if (!error && !timedOut()) {
+    if (!error && !stopped()) {
         enableKeepAlive(result.stream.tcpSocket());
         if (tls)
             error = co_await result.stream.handshakeAsClient(std::move(tls->pin), kNoTimeLimit);
     }
     deadline.disarm();
-    if (result.stream.keyRejected())
+    if (aborted)
+        error = asio::error::operation_aborted;
+    else if (result.stream.keyRejected())
         error = NetError::peerKeyRejected;
-    else if (timedOut())
+    else if (deadline.expired())
         error = asio::error::timed_out;
     if (error)
         result.stream.close();

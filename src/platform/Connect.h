@@ -7,6 +7,7 @@
 
 #include <asio/awaitable.hpp>
 
+#include <functional>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -32,10 +33,16 @@ struct ConnectResult {
     Stream stream;
 };
 
+// Lets the caller end a connect() before its limit. connect() calls it once, before it starts, with an action
+// that aborts the attempt (the result is then asio::error::operation_aborted). The action may run only on the
+// coroutine's strand and only until connect() returns.
+using ConnectAbort = std::function<void(std::function<void()> abort)>;
+
 // Resolves `endpoint` (both address families; a ServiceEndpoint through the installed ServiceResolver),
 // tries each address in turn, enables keep-alive and, with `tls`, makes the client handshake with the pin
 // check. The whole of it, resolution included, is bounded by `limit`. Must be awaited on a strand (or a
 // single-threaded context): the socket and its timer live on the coroutine's executor.
-asio::awaitable<ConnectResult> connect(Endpoint endpoint, std::optional<PinnedTls> tls, Duration limit);
+asio::awaitable<ConnectResult> connect(Endpoint endpoint, std::optional<PinnedTls> tls, Duration limit,
+                                       ConnectAbort exposeAbort = {});
 
 }  // namespace qb::platform

@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 
 #include <array>
+#include <cerrno>
 #include <limits>
 
 namespace qb::platform {
@@ -249,6 +250,23 @@ void Stream::close() {
         return;
     std::error_code ignored;
     tcpSocket().close(ignored);
+}
+
+void Stream::abort() {
+    if (!isOpen())
+        return;
+    std::error_code ignored;
+    // A zero linger time makes the close a reset.
+    tcpSocket().set_option(asio::socket_base::linger(true, 0), ignored);
+    tcpSocket().close(ignored);
+}
+
+bool Stream::peerReset() {
+    if (!isOpen())
+        return false;
+    std::uint8_t byte = 0;
+    const auto peeked = ::recv(tcpSocket().native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return peeked < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
 }
 
 }  // namespace qb::platform

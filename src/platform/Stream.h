@@ -86,6 +86,11 @@ public:
     asio::awaitable<void> closeGracefully(Duration limit);
     // Ends the connection at once: pending operations complete with operation_aborted. Idempotent.
     void close();
+    // Ends the connection at once with a reset rather than an orderly end, so the peer can tell a connection
+    // given up from one that finished sending. Idempotent.
+    void abort();
+    // True when the peer has reset the connection; reads nothing. Without waiting.
+    bool peerReset();
 
 private:
     using Transport = std::variant<std::monostate, TcpSocket, TlsSocket>;

@@ -1,6 +1,7 @@
 #include "transfer/FileSender.h"
 
 #include <asio/co_spawn.hpp>
+#include <asio/this_coro.hpp>
 
 #include <algorithm>
 #include <array>
@@ -46,6 +47,7 @@ struct Transfer {
     const identity::Identity* identity = nullptr;
     std::ostream* console = nullptr;
     SenderTimings timings;
+    std::shared_ptr<Cancellation> cancellation;
 };
 
 bool verboseTls() {
@@ -186,15 +188,31 @@ asio::awaitable<std::optional<TransferError>> sendBody(Transfer& transfer, Strea
     }
 }
 
-asio::awaitable<TransferResult> runTransfer(Transfer transfer) {
+asio::awaitable<TransferResult> exchange(Transfer& transfer) {
     const auto prefix = headerPrefix(transfer);
     if (!prefix)
         co_return TransferErrc::badPeerKey;
+    const auto strand = co_await asio::this_coro::executor;
     auto tls = pinFor(transfer.peerKey);
-    auto connected = co_await platform::connect(transfer.to, std::move(tls), transfer.timings.connect);
+    Cancellation::Binding connecting;
+    const platform::ConnectAbort exposeAbort = [&](std::function<void()> abort) {
+        connecting = bindCancellation(transfer.cancellation, strand, std::move(abort));
+    };
+    auto connected = co_await platform::connect(transfer.to, std::move(tls), transfer.timings.connect, exposeAbort);
+    connecting = {};
     if (connected.error)
         co_return connectFailure(connected);
     Stream& stream = connected.stream;
+    // From here on a cancel closes the connection, which ends whatever the transfer waits for. While the receiver's
+    // user may be being asked (from the header on), the close is a reset: the receiver tells it from a sender that
+    // merely finished sending and takes its question back.
+    bool awaitingAnswer = transfer.waitForGo;
+    const auto whileOpen = bindCancellation(transfer.cancellation, strand, [&stream, &awaitingAnswer] {
+        if (awaitingAnswer)
+            stream.abort();
+        else
+            stream.close();
+    });
     announceTls(transfer, stream);
     if (const auto error = co_await stream.writeAll(*prefix))
         co_return TransferError::system(error);
@@ -202,6 +220,7 @@ asio::awaitable<TransferResult> runTransfer(Transfer transfer) {
     std::string replies;
     if (transfer.waitForGo) {
         auto goAhead = co_await awaitGoAhead(stream, transfer.timings.goAhead);
+        awaitingAnswer = false;
         if (goAhead.refusal)
             co_return *goAhead.refusal;
         if (transfer.plan.header.pair)
@@ -214,6 +233,14 @@ asio::awaitable<TransferResult> runTransfer(Transfer transfer) {
     if (auto failure = co_await sendBody(transfer, stream))
         co_return *failure;
     co_return co_await awaitAcknowledgement(stream, std::move(replies));
+}
+
+// A failure that a cancel caused is reported as the cancel, whatever the closed connection said.
+asio::awaitable<TransferResult> runTransfer(Transfer transfer) {
+    auto result = co_await exchange(transfer);
+    if (!result.ok() && isCancelled(transfer.cancellation))
+        result = TransferErrc::cancelled;
+    co_return result;
 }
 
 void start(Transfer transfer, FileSender::Completion completion, platform::NetRuntime& runtime) {
@@ -266,6 +293,7 @@ void FileSender::send(std::vector<std::filesystem::path> fileURLs, platform::End
     transfer.progress = std::move(progress);
     transfer.console = environment.console != nullptr ? environment.console : &std::cout;
     transfer.timings = environment.timings;
+    transfer.cancellation = environment.cancellation;
     auto& runtime = environment.runtime != nullptr ? *environment.runtime : platform::NetRuntime::shared();
     start(std::move(transfer), std::move(completion), runtime);
 }

@@ -4,12 +4,14 @@
 #include <filesystem>
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/Deadline.h"
 #include "platform/Endpoint.h"
+#include "transfer/Cancellation.h"
 #include "transfer/TransferError.h"
 
 namespace qb::platform {
@@ -37,6 +39,9 @@ struct SenderEnvironment {
     const identity::Identity* identity = nullptr;  // signs headers to a pinned key; null: Identity::shared()
     std::ostream* console = nullptr;               // the "tls negotiated " line; null: standard output
     SenderTimings timings{};
+    // Stops this one transfer: its connection (or the attempt to make it) closes at once and the transfer fails
+    // with `cancelled`, unless it had already succeeded. Null: only its own end stops it.
+    std::shared_ptr<Cancellation> cancellation{};
 };
 
 // The sending side of a transfer: one connection per call, from header to acknowledgement. No state is kept

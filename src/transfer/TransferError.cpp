@@ -34,6 +34,8 @@ public:
                 return L::t("err.identityChanged");
             case TransferErrc::badPeerKey:
                 return L::t("err.badPeerKey");
+            case TransferErrc::cancelled:
+                return L::t("err.cancelled");
         }
         return "unknown transfer error " + std::to_string(value);
     }

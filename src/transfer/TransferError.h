@@ -19,6 +19,7 @@ enum class TransferErrc {
     declined,          // "err.declined"
     identityChanged,   // "err.identityChanged"
     badPeerKey,        // "err.badPeerKey"
+    cancelled,         // "err.cancelled": this side's user (or a signal) stopped the transfer
 };
 
 }  // namespace qb::transfer

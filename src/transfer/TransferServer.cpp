@@ -1,5 +1,6 @@
 #include "transfer/TransferServer.h"
 
+#include <asio/bind_executor.hpp>
 #include <asio/co_spawn.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "identity/HeaderSignature.h"
 #include "identity/Identity.h"
@@ -57,10 +59,32 @@ struct GateState {
         }
     }
 
+    // The sender gave up before any answer: the gate declines, and the owner learns that its request is void.
+    void withdraw() {
+        if (answered) {
+            return;
+        }
+        withdrawn = true;
+        settle(false);
+        if (auto notify = std::exchange(onWithdrawn, nullptr)) {
+            notify();
+        }
+    }
+
+    void watch(std::function<void()> notify) {
+        if (withdrawn) {
+            notify();
+        } else if (!answered) {
+            onWithdrawn = std::move(notify);
+        }
+    }
+
     asio::any_io_executor strand;
     asio::steady_timer* wake = nullptr;  // the waiting gate's timer, while it waits
     bool answered = false;
     bool accepted = false;
+    bool withdrawn = false;
+    std::function<void()> onWithdrawn;
 };
 
 }  // namespace
@@ -112,9 +136,10 @@ private:
         co_return co_await gate(std::move(server), header, std::move(senderKey));
     }
 
-    // Asks the owner; `server` stays alive until the answer or the time-out has come.
-    asio::awaitable<bool> gate(std::shared_ptr<TransferServer> server, const FileHeader& header,
-                               std::optional<std::string> senderKey) {
+    // Asks the owner; `server` stays alive until the answer or the time-out has come. Nothing when the sender
+    // went away while the owner was being asked.
+    asio::awaitable<std::optional<bool>> gate(std::shared_ptr<TransferServer> server, const FileHeader& header,
+                                              std::optional<std::string> senderKey) {
         if (!server->decide) {
             co_return true;
         }
@@ -122,9 +147,23 @@ private:
         auto state = std::make_shared<GateState>(executor);
         asio::steady_timer timer(executor, timings_.gate);
         state->wake = &timer;
-        TransferServer::Answer answer = [state](bool accept) {
-            asio::post(state->strand, [state, accept] { state->settle(accept); });
-        };
+        TransferServer::Answer answer(
+            [state](bool accept) { asio::post(state->strand, [state, accept] { state->settle(accept); }); },
+            [state](std::function<void()> notify) {
+                asio::post(state->strand, [state, notify = std::move(notify)]() mutable { state->watch(notify); });
+            });
+        // A sender that gives up while its user waits resets the connection. Anything else that becomes
+        // readable meanwhile (a body sent ahead, a half-close) leaves the request standing.
+        const bool watching = answersHeader(header);
+        if (watching) {
+            stream_.tcpSocket().async_wait(asio::socket_base::wait_read,
+                                           asio::bind_executor(executor, [this, state](const std::error_code& error) {
+                                               // Unanswered, the gate still waits and the connection lives.
+                                               if (!error && !state->answered && stream_.peerReset()) {
+                                                   state->withdraw();
+                                               }
+                                           }));
+        }
         auto ask = [decide = server->decide, header, senderKey = std::move(senderKey), answer = std::move(answer)] {
             // A decision that throws declines; the gate's answer then comes at once instead of at the time-out.
             if (!platform::contained("decide", [&] { decide(header, senderKey, answer); })) {
@@ -138,7 +177,15 @@ private:
         }
         co_await timer.async_wait(kAsTuple);
         state->wake = nullptr;
+        if (watching) {
+            std::error_code ignored;
+            stream_.tcpSocket().cancel(ignored);
+        }
         state->settle(false);  // no answer in time declines; an answer already given stays
+        if (state->withdrawn) {
+            stream_.close();
+            co_return std::nullopt;
+        }
         co_return state->accepted;
     }
 
@@ -180,6 +227,8 @@ private:
         const auto onProgress = server->onProgress;
         const auto onFinish = server->onFinish;
         const auto saveDir = server->saveDir_;
+        const auto cancellation = Cancellation::make();
+        server->receiving_[id] = cancellation;
         server.reset();
         const ReceiveReports reports{[&](const FileHeader& started) {
                                          if (onBegin) {
@@ -193,7 +242,14 @@ private:
                                      }};
         std::error_code noTemp;
         const fs::path base = saveDir ? saveDir() : fs::temp_directory_path(noTemp);
-        const auto outcome = co_await receiveBody(stream_, header, base, reports);
+        const auto strand = co_await asio::this_coro::executor;
+        auto closing = cancellation->bind(strand, [this] { stream_.close(); });
+        auto outcome = co_await receiveBody(stream_, header, base, reports);
+        closing = {};
+        forgetReceiving(id);
+        if (outcome.ending == BodyEnding::failed && cancellation->isCancelled()) {
+            outcome.result = TransferError(TransferErrc::cancelled);
+        }
         const auto finish = [&] {
             if (onFinish) {
                 onFinish(id, outcome.result);
@@ -207,6 +263,12 @@ private:
         co_await sendReply(outcome.ending == BodyEnding::ok ? Wire::replyOk : Wire::replyErr);
         finish();
         co_await closeAfterPause();
+    }
+
+    void forgetReceiving(const std::string& id) {
+        if (auto server = server_.lock()) {
+            server->receiving_.erase(id);
+        }
     }
 
     // A reply that ends the exchange: the connection closes a moment after it was sent.
@@ -298,6 +360,18 @@ void TransferServer::cancel() {
         self->acceptor_->cancel();
         if (self->options_.advertiser) {
             self->options_.advertiser->withdraw();
+        }
+    });
+}
+
+void TransferServer::cancelTransfer(const std::string& transferId) {
+    asio::post(strand_, [weak = weak_from_this(), transferId] {
+        const auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        if (const auto entry = self->receiving_.find(transferId); entry != self->receiving_.end()) {
+            entry->second->cancel();
         }
     });
 }

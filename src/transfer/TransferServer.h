@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +23,8 @@
 #include "platform/NetRuntime.h"
 #include "platform/ServiceAdvertiser.h"
 #include "platform/WaitingConnections.h"
+#include "transfer/Cancellation.h"
+#include "transfer/GateAnswer.h"
 #include "transfer/Receiver.h"
 #include "transfer/Wire.h"
 
@@ -69,8 +72,8 @@ public:
     // main thread (the owner's settings live there); it is never called from the main thread.
     using SaveDir = std::function<std::filesystem::path()>;
     // The owner's decision on one header: true accepts. Callable from any thread, any number of times:
-    // only the first call counts, and none after the gate timed out.
-    using Answer = std::function<void(bool accept)>;
+    // only the first call counts, and none after the gate timed out or the sender went away.
+    using Answer = GateAnswer;
 
     using Options = ServerOptions;
 
@@ -106,6 +109,10 @@ public:
     // The transfer ended; exactly once per onBegin. On the server's strand.
     std::function<void(const std::string& transferId, const ReceiveResult& result)> onFinish;
 
+    // Ends the body of one accepted transfer at once: its connection closes on the server's strand, what it made
+    // is removed, and onFinish reports `cancelled`. An unknown or finished id does nothing. From any thread.
+    void cancelTransfer(const std::string& transferId);
+
     // Starts accepting and advertising. Once; returns at once.
     void start();
     // Stops accepting and withdraws the advertisement; connections already accepted run on. The owner then
@@ -137,6 +144,8 @@ private:
     const platform::Strand strand_;
     bool started_ = false;    // strand only
     bool cancelled_ = false;  // strand only
+    // The bodies under way, by transfer id. Strand only.
+    std::map<std::string, std::shared_ptr<Cancellation>, std::less<>> receiving_;
 };
 
 }  // namespace qb::transfer

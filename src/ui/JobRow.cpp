@@ -5,8 +5,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
+#include "model/AppModel.h"
 #include "model/TransferJob.h"
 #include "ui/ElidedLabel.h"
 
@@ -60,7 +62,7 @@ QString jobStatusText(const TransferJob& job) {
            QString::fromStdString(job.peer);
 }
 
-JobRow::JobRow(QWidget* parent) : CardFrame(kStyle.look, parent) {
+JobRow::JobRow(model::AppModel& model, QWidget* parent) : CardFrame(kStyle.look, parent), model_(model) {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(kStyle.padding, kStyle.padding, kStyle.padding, kStyle.padding);
     row->setSpacing(kStyle.padding);
@@ -83,6 +85,12 @@ JobRow::JobRow(QWidget* parent) : CardFrame(kStyle.look, parent) {
     column->addWidget(status_);
     column->addWidget(progress_);
     row->addLayout(column, 1);
+
+    cancel_ = symbolButton(Symbol::stop, Tint::secondary, TextStyle::body, "job.cancel", this);
+    cancel_->setObjectName(QStringLiteral("cancelJob"));
+    // The row may show another job by the time the click is handled: the id is read then.
+    connect(cancel_, &QToolButton::clicked, this, [this] { model_.cancel(jobId_); });
+    row->addWidget(cancel_, 0, Qt::AlignVCenter);
 }
 
 void JobRow::setJob(const TransferJob& job) {
@@ -92,6 +100,8 @@ void JobRow::setJob(const TransferJob& job) {
     name_->setText(QString::fromStdString(job.name));
     status_->setText(jobStatusText(job));
     styleText(*status_, TextStyle::caption2, tint);
+    jobId_ = job.id;
+    cancel_->setVisible(job.state.isRunning());
     progress_->setVisible(job.state.isRunning());
     progress_->setValue(static_cast<int>(std::clamp(job.progress, 0.0, 1.0) * kStyle.progressSteps));
 }

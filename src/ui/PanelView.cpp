@@ -294,7 +294,7 @@ void PanelView::refreshJobs() {
     // Job rows show no per-row state, so any same-length list can be updated in place.
     syncRows(
         *jobList_, jobRows_, model_.jobs(), [](const JobRow*, const model::TransferJob&) { return true; },
-        [this](const model::TransferJob&) { return new JobRow(this); },
+        [this](const model::TransferJob&) { return new JobRow(model_, this); },
         [](JobRow& row, const model::TransferJob& job) { row.setJob(job); });
 }
 

@@ -45,6 +45,8 @@ SymbolSource sourceOf(Symbol symbol) {
             return {"user-trash-symbolic", ":/symbols/trash.svg"};
         case Symbol::dragHandle:
             return {"open-menu-symbolic", ":/symbols/lines.svg"};
+        case Symbol::stop:
+            return {"process-stop-symbolic", ":/symbols/x-circle.svg"};
     }
     return {"", ":/symbols/laptop.svg"};
 }

@@ -25,6 +25,7 @@ enum class Symbol {
     reveal,
     trash,
     dragHandle,
+    stop,
 };
 
 QIcon symbolIcon(Symbol symbol);

@@ -2,7 +2,13 @@
 
 // Runs the built executable as a separate process, bounded by `timeout`, and collects its standard output.
 
+#include <poll.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
 
 #include <chrono>
 #include <cstdio>
@@ -58,6 +64,102 @@ inline ChildResult runChild(const std::string& program, const ChildOptions& opti
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
+
+extern "C" char** environ;
+
+// A child started without waiting for it, so that a test can signal it while it runs. Its standard output is
+// collected by finish(), which also ends it (SIGKILL) once `limitSeconds` have passed.
+class RunningChild {
+public:
+    RunningChild(const std::string& program, const ChildOptions& options) : limitSeconds_(options.limitSeconds) {
+        std::map<std::string, std::string> environment;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            const std::string text = *entry;
+            const auto equals = text.find('=');
+            environment[text.substr(0, equals)] = equals == std::string::npos ? "" : text.substr(equals + 1);
+        }
+        for (const auto& [name, value] : options.environment) {
+            if (value)
+                environment[name] = *value;
+            else
+                environment.erase(name);
+        }
+        std::vector<std::string> texts;
+        for (const auto& [name, value] : environment)
+            texts.push_back(name + "=" + value);
+        std::vector<std::string> arguments{program};
+        arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
+
+        int pipeEnds[2];
+        if (::pipe(pipeEnds) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+        posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
+        const auto argv = pointers(arguments);
+        const auto envp = pointers(texts);
+        if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(pipeEnds[1]);
+        out_ = pipeEnds[0];
+        started_ = std::chrono::steady_clock::now();
+    }
+    ~RunningChild() {
+        if (pid_ > 0)
+            finish();
+        if (out_ >= 0)
+            ::close(out_);
+    }
+    RunningChild(const RunningChild&) = delete;
+    RunningChild& operator=(const RunningChild&) = delete;
+
+    pid_t pid() const { return pid_; }
+
+    ChildResult finish() {
+        ChildResult result;
+        const auto deadline = started_ + std::chrono::seconds(limitSeconds_);
+        char buffer[4096];
+        while (pid_ > 0 && out_ >= 0 && std::chrono::steady_clock::now() < deadline) {
+            pollfd ready{out_, POLLIN, 0};
+            if (::poll(&ready, 1, 100) <= 0)
+                continue;
+            const auto got = ::read(out_, buffer, sizeof buffer);
+            if (got <= 0)
+                break;
+            output_.append(buffer, static_cast<std::size_t>(got));
+        }
+        if (pid_ <= 0)
+            return result;
+        if (std::chrono::steady_clock::now() >= deadline)
+            ::kill(pid_, SIGKILL);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.out = output_;
+        result.took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started_);
+        return result;
+    }
+
+private:
+    static std::vector<char*> pointers(std::vector<std::string>& texts) {
+        std::vector<char*> list;
+        for (auto& text : texts)
+            list.push_back(text.data());
+        list.push_back(nullptr);
+        return list;
+    }
+
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int limitSeconds_;
+    std::string output_;
+    std::chrono::steady_clock::time_point started_;
+};
 
 // The executable under test, as the build gave its path to this test.
 inline std::string quobblefinPath() {

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "app/ChildProcess.h"
 #include "identity/Identity.h"
@@ -44,6 +45,14 @@ protected:
             }
             answer(accept);
         };
+        server->onProgress = [this](const std::string&, double) {
+            if (onPiece)
+                onPiece();
+        };
+        server->onFinish = [this](const std::string&, const transfer::ReceiveResult& result) {
+            const std::lock_guard lock(mutex);
+            finished.push_back(result.ok());
+        };
         server->start();
     }
 
@@ -56,6 +65,11 @@ protected:
 
     test::ChildResult run(std::vector<std::string> arguments,
                           std::map<std::string, std::optional<std::string>> environment = {}) {
+        return runChild(test::quobblefinPath(), childOptions(std::move(arguments), std::move(environment)));
+    }
+
+    test::ChildOptions childOptions(std::vector<std::string> arguments,
+                                    std::map<std::string, std::optional<std::string>> environment = {}) {
         // The child's key store and settings stay inside this test's folder.
         environment.emplace("HOME", (temp / "child-home").string());
         environment.emplace("XDG_CONFIG_HOME", (temp / "child-home" / "config").string());
@@ -63,12 +77,16 @@ protected:
         environment.emplace("QUOBBLEFIN_EPHEMERAL_ID", "1");
         environment.emplace("QUOBBLEFIN_NAME", "Laptop");
         environment.emplace("QUOBBLEFIN_VERBOSE", std::nullopt);
-        return runChild(test::quobblefinPath(),
-                        {std::move(arguments), std::move(environment), temp.path().string(), 60});
+        return {std::move(arguments), std::move(environment), temp.path().string(), 60};
     }
 
     std::string port() const { return std::to_string(server->port()); }
     std::string key() { return "key=" + receiverIdentity().ownFingerprint(); }
+
+    std::size_t finishedCount() {
+        const std::lock_guard lock(mutex);
+        return finished.size();
+    }
 
     std::vector<transfer::FileHeader> seenHeaders() {
         const std::lock_guard lock(mutex);
@@ -82,6 +100,8 @@ protected:
     std::mutex mutex;
     std::vector<transfer::FileHeader> headers;
     std::vector<std::optional<std::string>> senderKeys;
+    std::vector<bool> finished;     // per body: whether it arrived whole
+    std::function<void()> onPiece;  // on the server's strand, after each piece received
     platform::NetRuntime runtime{2};
     std::shared_ptr<transfer::TransferServer> server;  // last: cancelled before the runtime stops
 };
@@ -149,6 +169,41 @@ TEST_F(CommandLineModesTest, PairPrintsPairedOkOrTheRefusal) {
     const auto refused = run({"--pair", "127.0.0.1", port(), key()});
     EXPECT_EQ(refused.out, "FAILED: The other device declined (or did not answer)\n");
     EXPECT_EQ(refused.status, 1);
+}
+
+TEST_F(CommandLineModesTest, SendStoppedBySigintOrSigtermMidBodyPrintsOneFailedLineAndExitsWithOne) {
+    std::ofstream(temp / "big.bin") << std::string(48 << 20, 'b');
+    std::atomic<pid_t> child{0};
+    std::atomic<int> stopSignal{0};
+    onPiece = [&] {
+        if (const pid_t pid = child.exchange(0); pid > 0) {
+            ::kill(pid, stopSignal);
+            std::this_thread::sleep_for(300ms);  // keeps the rest of the body in flight
+        }
+    };
+    startServer(true);
+    std::size_t runs = 0;
+    for (const int sent : {SIGINT, SIGTERM}) {
+        // The previous body has ended on the server, so only this run's pieces can signal this run's child.
+        for (int waited = 0; waited < 100 && finishedCount() < runs; ++waited)
+            std::this_thread::sleep_for(100ms);
+        ++runs;
+        stopSignal = sent;
+        test::RunningChild running(test::quobblefinPath(),
+                                   childOptions({"--send", "127.0.0.1", port(), key(), "big.bin"}));
+        child = running.pid();
+        const auto result = running.finish();
+        EXPECT_EQ(result.status, 1) << sent;
+        ASSERT_GE(result.out.size(), 1U);
+        EXPECT_TRUE(result.out.ends_with("FAILED: Cancelled\n")) << sent << result.out;
+        EXPECT_EQ(result.out.find("FAILED"), result.out.rfind("FAILED")) << "one result line";
+        EXPECT_EQ(result.out.find("sent OK"), std::string::npos);
+    }
+    for (int waited = 0; waited < 100 && finishedCount() < runs; ++waited)
+        std::this_thread::sleep_for(100ms);
+    const std::lock_guard lock(mutex);
+    EXPECT_EQ(finished, (std::vector<bool>{false, false}));
+    EXPECT_TRUE(fs::is_empty(temp / "inbox"));
 }
 
 }  // namespace

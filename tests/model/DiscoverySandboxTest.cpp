@@ -244,13 +244,16 @@ struct Device {
         transfer::SenderEnvironment environment;
         environment.identity = &identity;
         config.sender.send = [environment](model::SendRequest request, model::SenderHooks::Progress progress,
-                                           model::SenderHooks::Completion completion) {
+                                           model::SenderHooks::Completion completion) mutable {
+            environment.cancellation = std::move(request.cancellation);
             transfer::FileSender::send(std::move(request.items), std::move(request.to), std::move(request.from),
                                        request.waitForGo, std::move(request.peerKey), false, std::move(progress),
                                        std::move(completion), environment);
         };
         config.sender.pair = [environment](platform::Endpoint to, std::string from, std::string peerKey,
-                                           model::SenderHooks::Completion completion) {
+                                           model::SenderHooks::Completion completion,
+                                           std::shared_ptr<transfer::Cancellation> cancellation) mutable {
+            environment.cancellation = std::move(cancellation);
             transfer::FileSender::pair(std::move(to), std::move(from), std::move(peerKey), std::move(completion),
                                        environment);
         };

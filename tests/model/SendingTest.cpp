@@ -36,8 +36,10 @@ struct FakeSender {
                         SenderHooks::Completion completion) {
             calls.push_back({std::move(request), {}, std::move(progress), std::move(completion)});
         };
-        h.pair = [this](platform::Endpoint to, std::string from, std::string key, SenderHooks::Completion done) {
-            calls.push_back({{{}, std::move(to), std::move(from), true, key}, key, {}, std::move(done)});
+        h.pair = [this](platform::Endpoint to, std::string from, std::string key, SenderHooks::Completion done,
+                        std::shared_ptr<transfer::Cancellation> cancellation) {
+            calls.push_back(
+                {{{}, std::move(to), std::move(from), true, key, std::move(cancellation)}, key, {}, std::move(done)});
         };
         return h;
     }
@@ -151,6 +153,25 @@ TEST_F(SendingTest, PairingRecordsBothWaysOnSuccessAndNamesTheDecliner) {
     ASSERT_TRUE(settled());
     EXPECT_EQ(lastJob().state, State::failed("Pad declined (or did not answer)"));
     EXPECT_EQ(m().myDevices().size(), 1u);
+}
+
+TEST_F(SendingTest, CancelReachesTheRunningJobsTokenOnlyAndEndsItWithTheCancelledText) {
+    m().send({"/tmp/a.txt"}, peer("Desk", 5, K1));
+    m().pairDevice(peer("Tab", 5, K2));
+    ASSERT_EQ(sender.calls.size(), 2u);
+    const auto sendJob = m().jobs()[0].id;
+    const auto pairJob = m().jobs()[1].id;
+    m().cancel(pairJob);
+    EXPECT_FALSE(sender.calls[0].request.cancellation->isCancelled());
+    EXPECT_TRUE(sender.calls[1].request.cancellation->isCancelled());
+    sender.finish(1, TransferErrc::cancelled);
+    EXPECT_TRUE(waitUntil([&] { return m().jobs().back().state == State::failed("Cancelled"); }));
+    EXPECT_TRUE(m().myDevices().empty());
+
+    sender.finish(0, {});
+    EXPECT_TRUE(waitUntil([&] { return !m().jobs().front().state.isRunning(); }));
+    m().cancel(sendJob);
+    EXPECT_FALSE(sender.calls[0].request.cancellation->isCancelled()) << "a finished job has nothing to stop";
 }
 
 }  // namespace

@@ -25,6 +25,7 @@ TEST_F(TransferErrorTest, EachCaseShowsItsEnglishText) {
         {TransferErrc::identityChanged,
          "This device's security key has changed — clear trusted devices in Settings to send again"},
         {TransferErrc::badPeerKey, "Could not verify the destination's identity"},
+        {TransferErrc::cancelled, "Cancelled"},
     };
     for (const auto& [errc, text] : cases) {
         EXPECT_EQ(TransferError::of(errc).description(), text);

@@ -94,7 +94,7 @@ protected:
         config.desktop.playSound = [](std::string_view) {};
         // Nothing leaves the process: every transfer is recorded and stays running.
         config.sender.send = [this](model::SendRequest request, auto, auto) { sent.push_back(request.items); };
-        config.sender.pair = [this](platform::Endpoint, std::string, std::string, auto) { ++pairings; };
+        config.sender.pair = [this](platform::Endpoint, std::string, std::string, auto, auto) { ++pairings; };
         model.emplace(config);
         std::filesystem::create_directories(model->saveDir());
         dialogs.chooseItems = [this](QWidget*) { return picked; };

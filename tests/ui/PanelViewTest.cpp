@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QToolButton>
 
 #include <asio/ip/address_v4.hpp>
 
@@ -183,6 +184,31 @@ TEST_F(PanelViewTest, JobRowsFollowProgressAndFailureUntilTheJobLeaves) {
     EXPECT_TRUE(visibleRows<ui::JobRow>(*panel).empty());
     // The whole section goes with the last job.
     EXPECT_FALSE(panel->findChild<QWidget*>(QStringLiteral("jobsSection"))->isVisibleTo(&*panel));
+}
+
+TEST_F(PanelViewTest, ARunningJobsCancelButtonStopsThatJob) {
+    std::vector<std::shared_ptr<transfer::Cancellation>> tokens;
+    config.sender.send = [&](model::SendRequest request, auto, auto) { tokens.push_back(request.cancellation); };
+    panel.reset();
+    model.emplace(config);
+    panel.emplace(*model);
+    panel->show();
+    const model::Peer desk{"Desk", "Desk", platform::HostPort("127.0.0.1", 9), 3, std::nullopt};
+    model->send({dir / "a.txt"}, desk);
+    model->send({dir / "b.txt"}, desk);
+    model->setState(model->jobs()[0].id, TransferJob::State::done());
+    settle();
+    const auto rows = visibleRows<ui::JobRow>(*panel);
+    ASSERT_EQ(rows.size(), 2U);
+    auto* finished = rows[0]->findChild<QToolButton*>(QStringLiteral("cancelJob"));
+    auto* running = rows[1]->findChild<QToolButton*>(QStringLiteral("cancelJob"));
+    EXPECT_FALSE(finished->isVisibleTo(rows[0]));
+    ASSERT_TRUE(running->isVisibleTo(rows[1]));
+    EXPECT_EQ(running->toolTip(), QStringLiteral("Cancel"));
+    EXPECT_FALSE(running->icon().isNull());
+    running->click();
+    EXPECT_FALSE(tokens[0]->isCancelled());
+    EXPECT_TRUE(tokens[1]->isCancelled());
 }
 
 TEST_F(PanelViewTest, ABurstOfChangesRefreshesOnceAndKeepsTheRows) {

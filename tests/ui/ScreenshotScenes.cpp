@@ -152,7 +152,7 @@ private:
         config.server.options.bindAddress = asio::ip::address_v4::loopback();
         config.desktop.playSound = [](std::string_view) {};
         config.sender.send = [](qb::model::SendRequest, auto, auto) {};
-        config.sender.pair = [](qb::platform::Endpoint, std::string, std::string, auto) {};
+        config.sender.pair = [](qb::platform::Endpoint, std::string, std::string, auto, auto) {};
         return config;
     }
 

@@ -110,6 +110,20 @@ constexpr Entry kTexts[] = {
     {"share.cancel", "不发送"},
     {"share.noDevice", "没有在线的设备"},
     {"notif.show", "显示"},
+    {"err.cancelled", "已取消"},
+    {"job.cancel", "取消"},
+    {"addr.title", "按地址添加…"},
+    {"addr.host", "名称或 IP 地址"},
+    {"addr.port", "端口"},
+    {"addr.connect", "连接"},
+    {"addr.compare", "请确认对方设备设置中的密钥以 %@ 开头"},
+    {"addr.confirm", "密钥一致 — 添加"},
+    {"addr.hostNotFound", "找不到使用该名称或地址的设备"},
+    {"addr.refused", "该端口无响应 — 请在对方设备的设置中查看端口"},
+    {"addr.timeout", "设备未及时响应"},
+    {"addr.notQuobblefin", "这不是 Quobblefin 设备"},
+    {"addr.plain", "该设备未使用安全密钥运行，无法按地址添加"},
+    {"addr.self", "该地址就是本设备"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

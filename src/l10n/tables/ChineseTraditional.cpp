@@ -110,6 +110,20 @@ constexpr Entry kTexts[] = {
     {"share.cancel", "不傳送"},
     {"share.noDevice", "沒有在線的裝置"},
     {"notif.show", "顯示"},
+    {"err.cancelled", "已取消"},
+    {"job.cancel", "取消"},
+    {"addr.title", "依位址加入…"},
+    {"addr.host", "名稱或 IP 位址"},
+    {"addr.port", "連接埠"},
+    {"addr.connect", "連線"},
+    {"addr.compare", "請確認對方裝置設定中的金鑰以 %@ 開頭"},
+    {"addr.confirm", "金鑰相符 — 加入"},
+    {"addr.hostNotFound", "找不到使用該名稱或位址的裝置"},
+    {"addr.refused", "該連接埠沒有回應 — 請在對方裝置的設定中查看連接埠"},
+    {"addr.timeout", "裝置未及時回應"},
+    {"addr.notQuobblefin", "這不是 Quobblefin 裝置"},
+    {"addr.plain", "該裝置未使用安全金鑰執行，無法依位址加入"},
+    {"addr.self", "該位址就是此裝置"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

@@ -110,6 +110,20 @@ constexpr Entry kTexts[] = {
     {"share.cancel", "Don’t send"},
     {"share.noDevice", "No device is online"},
     {"notif.show", "Show"},
+    {"err.cancelled", "Cancelled"},
+    {"job.cancel", "Cancel"},
+    {"addr.title", "Add by address…"},
+    {"addr.host", "Name or IP address"},
+    {"addr.port", "Port"},
+    {"addr.connect", "Connect"},
+    {"addr.compare", "Check that the key in the other device’s Settings begins with %@"},
+    {"addr.confirm", "The keys match — add"},
+    {"addr.hostNotFound", "No device was found under that name or address"},
+    {"addr.refused", "Nothing answers on that port — check the port in the other device’s Settings"},
+    {"addr.timeout", "The device did not answer in time"},
+    {"addr.notQuobblefin", "That is not a Quobblefin device"},
+    {"addr.plain", "That device runs without a security key and cannot be added by address"},
+    {"addr.self", "That address is this device"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

@@ -110,6 +110,20 @@ constexpr Entry kTexts[] = {
     {"share.cancel", "Ne pas envoyer"},
     {"share.noDevice", "Aucun appareil en ligne"},
     {"notif.show", "Afficher"},
+    {"err.cancelled", "Annulé"},
+    {"job.cancel", "Annuler"},
+    {"addr.title", "Ajouter par adresse…"},
+    {"addr.host", "Nom ou adresse IP"},
+    {"addr.port", "Port"},
+    {"addr.connect", "Se connecter"},
+    {"addr.compare", "Vérifiez que la clé affichée dans les Réglages de l'autre appareil commence par %@"},
+    {"addr.confirm", "Les clés correspondent — ajouter"},
+    {"addr.hostNotFound", "Aucun appareil trouvé sous ce nom ou à cette adresse"},
+    {"addr.refused", "Rien ne répond sur ce port — vérifiez le port dans les Réglages de l'autre appareil"},
+    {"addr.timeout", "L'appareil n'a pas répondu à temps"},
+    {"addr.notQuobblefin", "Ce n'est pas un appareil Quobblefin"},
+    {"addr.plain", "Cet appareil fonctionne sans clé de sécurité et ne peut pas être ajouté par adresse"},
+    {"addr.self", "Cette adresse est celle de cet appareil"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

@@ -110,6 +110,20 @@ constexpr Entry kTexts[] = {
     {"share.cancel", "Nicht senden"},
     {"share.noDevice", "Kein Gerät ist online"},
     {"notif.show", "Anzeigen"},
+    {"err.cancelled", "Abgebrochen"},
+    {"job.cancel", "Abbrechen"},
+    {"addr.title", "Über Adresse hinzufügen…"},
+    {"addr.host", "Name oder IP-Adresse"},
+    {"addr.port", "Port"},
+    {"addr.connect", "Verbinden"},
+    {"addr.compare", "Prüfe, ob der Schlüssel in den Einstellungen des anderen Geräts mit %@ beginnt"},
+    {"addr.confirm", "Die Schlüssel stimmen überein — hinzufügen"},
+    {"addr.hostNotFound", "Unter diesem Namen oder dieser Adresse wurde kein Gerät gefunden"},
+    {"addr.refused", "Auf diesem Port antwortet nichts — prüfe den Port in den Einstellungen des anderen Geräts"},
+    {"addr.timeout", "Das Gerät hat nicht rechtzeitig geantwortet"},
+    {"addr.notQuobblefin", "Das ist kein Quobblefin-Gerät"},
+    {"addr.plain", "Dieses Gerät läuft ohne Sicherheitsschlüssel und kann nicht über die Adresse hinzugefügt werden"},
+    {"addr.self", "Diese Adresse gehört zu diesem Gerät"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

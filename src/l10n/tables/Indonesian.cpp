@@ -110,6 +110,20 @@ constexpr Entry kTexts[] = {
     {"share.cancel", "Jangan kirim"},
     {"share.noDevice", "Tidak ada perangkat yang online"},
     {"notif.show", "Tampilkan"},
+    {"err.cancelled", "Dibatalkan"},
+    {"job.cancel", "Batalkan"},
+    {"addr.title", "Tambah lewat alamat…"},
+    {"addr.host", "Nama atau alamat IP"},
+    {"addr.port", "Port"},
+    {"addr.connect", "Hubungkan"},
+    {"addr.compare", "Pastikan kunci di Pengaturan perangkat lain diawali dengan %@"},
+    {"addr.confirm", "Kuncinya cocok — tambahkan"},
+    {"addr.hostNotFound", "Tidak ada perangkat dengan nama atau alamat itu"},
+    {"addr.refused", "Tidak ada yang menjawab di port itu — periksa port di Pengaturan perangkat lain"},
+    {"addr.timeout", "Perangkat tidak menjawab tepat waktu"},
+    {"addr.notQuobblefin", "Itu bukan perangkat Quobblefin"},
+    {"addr.plain", "Perangkat itu berjalan tanpa kunci keamanan sehingga tidak dapat ditambahkan lewat alamat"},
+    {"addr.self", "Alamat itu adalah perangkat ini"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

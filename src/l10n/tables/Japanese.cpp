@@ -110,6 +110,20 @@ constexpr Entry kTexts[] = {
     {"share.cancel", "送信しない"},
     {"share.noDevice", "オンラインのデバイスがありません"},
     {"notif.show", "表示"},
+    {"err.cancelled", "キャンセルしました"},
+    {"job.cancel", "キャンセル"},
+    {"addr.title", "アドレスで追加…"},
+    {"addr.host", "名前または IP アドレス"},
+    {"addr.port", "ポート"},
+    {"addr.connect", "接続"},
+    {"addr.compare", "相手のデバイスの設定に表示されるキーが %@ で始まることを確認してください"},
+    {"addr.confirm", "キーが一致しました — 追加"},
+    {"addr.hostNotFound", "その名前またはアドレスのデバイスが見つかりません"},
+    {"addr.refused", "そのポートで応答がありません — 相手のデバイスの設定でポートを確認してください"},
+    {"addr.timeout", "デバイスが時間内に応答しませんでした"},
+    {"addr.notQuobblefin", "Quobblefin のデバイスではありません"},
+    {"addr.plain", "そのデバイスはセキュリティキーなしで動作しているため、アドレスでは追加できません"},
+    {"addr.self", "そのアドレスはこのデバイスです"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

@@ -110,6 +110,20 @@ constexpr Entry kTexts[] = {
     {"share.cancel", "보내지 않기"},
     {"share.noDevice", "온라인 기기가 없습니다"},
     {"notif.show", "보기"},
+    {"err.cancelled", "취소됨"},
+    {"job.cancel", "취소"},
+    {"addr.title", "주소로 추가…"},
+    {"addr.host", "이름 또는 IP 주소"},
+    {"addr.port", "포트"},
+    {"addr.connect", "연결"},
+    {"addr.compare", "상대 기기의 설정에 있는 키가 %@(으)로 시작하는지 확인하세요"},
+    {"addr.confirm", "키가 일치합니다 — 추가"},
+    {"addr.hostNotFound", "해당 이름이나 주소의 기기를 찾을 수 없습니다"},
+    {"addr.refused", "해당 포트에서 응답이 없습니다 — 상대 기기의 설정에서 포트를 확인하세요"},
+    {"addr.timeout", "기기가 제때 응답하지 않았습니다"},
+    {"addr.notQuobblefin", "Quobblefin 기기가 아닙니다"},
+    {"addr.plain", "이 기기는 보안 키 없이 실행 중이어서 주소로 추가할 수 없습니다"},
+    {"addr.self", "이 주소는 이 기기입니다"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

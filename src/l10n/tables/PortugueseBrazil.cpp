@@ -110,6 +110,20 @@ constexpr Entry kTexts[] = {
     {"share.cancel", "Não enviar"},
     {"share.noDevice", "Nenhum dispositivo on-line"},
     {"notif.show", "Mostrar"},
+    {"err.cancelled", "Cancelado"},
+    {"job.cancel", "Cancelar"},
+    {"addr.title", "Adicionar pelo endereço…"},
+    {"addr.host", "Nome ou endereço IP"},
+    {"addr.port", "Porta"},
+    {"addr.connect", "Conectar"},
+    {"addr.compare", "Confira se a chave nos Ajustes do outro dispositivo começa com %@"},
+    {"addr.confirm", "As chaves conferem — adicionar"},
+    {"addr.hostNotFound", "Nenhum dispositivo encontrado com esse nome ou endereço"},
+    {"addr.refused", "Nada responde nessa porta — confira a porta nos Ajustes do outro dispositivo"},
+    {"addr.timeout", "O dispositivo não respondeu a tempo"},
+    {"addr.notQuobblefin", "Isso não é um dispositivo Quobblefin"},
+    {"addr.plain", "Esse dispositivo funciona sem chave de segurança e não pode ser adicionado pelo endereço"},
+    {"addr.self", "Esse endereço é este dispositivo"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

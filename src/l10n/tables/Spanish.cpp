@@ -110,6 +110,20 @@ constexpr Entry kTexts[] = {
     {"share.cancel", "No enviar"},
     {"share.noDevice", "No hay ningún dispositivo conectado"},
     {"notif.show", "Mostrar"},
+    {"err.cancelled", "Cancelado"},
+    {"job.cancel", "Cancelar"},
+    {"addr.title", "Añadir por dirección…"},
+    {"addr.host", "Nombre o dirección IP"},
+    {"addr.port", "Puerto"},
+    {"addr.connect", "Conectar"},
+    {"addr.compare", "Comprueba que la clave en los Ajustes del otro dispositivo empiece por %@"},
+    {"addr.confirm", "Las claves coinciden — añadir"},
+    {"addr.hostNotFound", "No se ha encontrado ningún dispositivo con ese nombre o dirección"},
+    {"addr.refused", "Nadie responde en ese puerto — comprueba el puerto en los Ajustes del otro dispositivo"},
+    {"addr.timeout", "El dispositivo no ha respondido a tiempo"},
+    {"addr.notQuobblefin", "No es un dispositivo Quobblefin"},
+    {"addr.plain", "Ese dispositivo funciona sin clave de seguridad y no se puede añadir por dirección"},
+    {"addr.self", "Esa dirección es este dispositivo"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

@@ -110,6 +110,20 @@ constexpr Entry kTexts[] = {
     {"share.cancel", "Không gửi"},
     {"share.noDevice", "Không có thiết bị nào trực tuyến"},
     {"notif.show", "Hiển thị"},
+    {"err.cancelled", "Đã hủy"},
+    {"job.cancel", "Hủy"},
+    {"addr.title", "Thêm bằng địa chỉ…"},
+    {"addr.host", "Tên hoặc địa chỉ IP"},
+    {"addr.port", "Cổng"},
+    {"addr.connect", "Kết nối"},
+    {"addr.compare", "Hãy kiểm tra khóa trong Cài đặt của thiết bị kia có bắt đầu bằng %@ không"},
+    {"addr.confirm", "Khóa khớp — thêm"},
+    {"addr.hostNotFound", "Không tìm thấy thiết bị nào với tên hoặc địa chỉ đó"},
+    {"addr.refused", "Không có gì trả lời ở cổng đó — hãy kiểm tra cổng trong Cài đặt của thiết bị kia"},
+    {"addr.timeout", "Thiết bị không trả lời kịp thời"},
+    {"addr.notQuobblefin", "Đó không phải là thiết bị Quobblefin"},
+    {"addr.plain", "Thiết bị đó chạy không có khóa bảo mật nên không thể thêm bằng địa chỉ"},
+    {"addr.self", "Địa chỉ đó là thiết bị này"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);
