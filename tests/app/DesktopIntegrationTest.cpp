@@ -17,6 +17,7 @@
 #include "app/ReopenChannel.h"
 #include "l10n/L.h"
 #include "model/AppModel.h"
+#include "model/ModelTestSupport.h"
 #include "platform/desktop/DesktopNotifier.h"
 #include "support/TestEnv.h"
 #include "ui/PanelWindow.h"
@@ -26,18 +27,6 @@ namespace qb::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > limit.count()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 // A byte array of a literal with its inner NUL bytes, without the closing one.
 template <std::size_t N>
@@ -108,19 +97,19 @@ TEST_F(DesktopIntegrationTest, ShareWithARunningInstanceStagesTheItemsThereAndEx
     clock.start();
     share.start(QStringLiteral(QB_EXECUTABLE),
                 {QStringLiteral("--share"), QStringLiteral("a.txt"), QStringLiteral("pics/"), QStringLiteral("gone")});
-    ASSERT_TRUE(spinUntil([&] { return share.state() == QProcess::NotRunning; }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return share.state() == QProcess::NotRunning; }, 10s));
     EXPECT_LT(clock.elapsed(), 2000);
     EXPECT_EQ(share.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(share.exitCode(), 0);
     EXPECT_TRUE(share.readAllStandardError().contains("cannot share gone"));
-    ASSERT_TRUE(spinUntil([&] { return !delegate.model().sharedItems().empty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !delegate.model().sharedItems().empty(); }));
     EXPECT_EQ(delegate.model().sharedItems(), (std::vector<std::filesystem::path>{dir / "a.txt", dir / "pics"}));
     EXPECT_TRUE(delegate.panel()->isVisible());
 
     // Nothing that exists: an error, and the instance is not disturbed.
     share.start(QStringLiteral(QB_EXECUTABLE),
                 {QStringLiteral("--share"), QStringLiteral("/nonexistent/x"), QString()});
-    ASSERT_TRUE(spinUntil([&] { return share.state() == QProcess::NotRunning; }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return share.state() == QProcess::NotRunning; }, 10s));
     EXPECT_EQ(share.exitCode(), 1);
     EXPECT_EQ(delegate.model().sharedItems().size(), 2u);
 }
@@ -198,7 +187,7 @@ public:
                       {QStringLiteral("--config-file=") + QString::fromStdString(config.string()),
                        QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
         if (daemon_.waitForStarted(5000) &&
-            spinUntil([this] { return daemon_.canReadLine() || daemon_.state() == QProcess::NotRunning; })) {
+            waitUntil([this] { return daemon_.canReadLine() || daemon_.state() == QProcess::NotRunning; })) {
             address_ = QString::fromUtf8(daemon_.readLine().trimmed());
         }
     }
@@ -221,7 +210,7 @@ TEST_F(DesktopIntegrationTest, NotificationButtonsAnswerRequestsOverTheNotificat
     FakeNotificationService service(QDBusConnection::connectToBus(bus.address(), QStringLiteral("service")),
                                     {QStringLiteral("body"), QStringLiteral("actions")});
     platform::desktop::DesktopNotifier notifier(QDBusConnection::connectToBus(bus.address(), QStringLiteral("app")));
-    ASSERT_TRUE(spinUntil([&] { return notifier.offersActions(); }));
+    ASSERT_TRUE(waitUntil([&] { return notifier.offersActions(); }));
     config.desktop.notify = [&notifier](const std::string& title, const std::string& body,
                                         std::vector<platform::NotificationAction> actions) {
         notifier.notify(title, body, std::move(actions));
@@ -237,14 +226,14 @@ TEST_F(DesktopIntegrationTest, NotificationButtonsAnswerRequestsOverTheNotificat
         model.decideIncoming(header, std::nullopt,
                              [&answers, from](bool accept) { answers.push_back(from + (accept ? " yes" : " no")); });
     }
-    ASSERT_TRUE(spinUntil([&] { return service.posted.size() == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return service.posted.size() == 3; }));
     EXPECT_EQ(service.posted[0].summary, QStringLiteral("Desk wants to send you"));
     EXPECT_EQ(service.posted[0].actions, (QStringList{QStringLiteral("0"), QStringLiteral("Accept"),
                                                       QStringLiteral("1"), QStringLiteral("Decline")}));
 
     service.click(service.posted[0], QStringLiteral("Accept"));
     service.click(service.posted[1], QStringLiteral("Decline"));
-    ASSERT_TRUE(spinUntil([&] { return answers.size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return answers.size() == 2; }));
     EXPECT_EQ(answers, (std::vector<std::string>{"Desk yes", "Laptop no"}));
     ASSERT_EQ(model.requests().size(), 1u);
 
@@ -252,17 +241,17 @@ TEST_F(DesktopIntegrationTest, NotificationButtonsAnswerRequestsOverTheNotificat
     service.close(service.posted[2]);
     service.click(service.posted[2], QStringLiteral("Accept"));
     service.click(service.posted[0], QStringLiteral("Decline"));
-    spinUntil([] { return false; }, 300ms);
+    waitUntil([] { return false; }, 300ms);
     EXPECT_EQ(answers.size(), 2u);
     ASSERT_EQ(model.requests().size(), 1u);
 
     // Answered from its card first, a request leaves its notification's buttons nothing to do.
     model.decideIncoming({.v = 3, .name = "Pad.jpg", .from = "Pad"}, std::nullopt,
                          [&answers](bool accept) { answers.push_back(accept ? "Pad yes" : "Pad no"); });
-    ASSERT_TRUE(spinUntil([&] { return service.posted.size() == 4; }));
+    ASSERT_TRUE(waitUntil([&] { return service.posted.size() == 4; }));
     model.respond(model.requests()[1], false, false);
     service.click(service.posted[3], QStringLiteral("Accept"));
-    spinUntil([] { return false; }, 300ms);
+    waitUntil([] { return false; }, 300ms);
     EXPECT_EQ(answers.back(), "Pad no");
 }
 
@@ -275,9 +264,9 @@ TEST_F(DesktopIntegrationTest, ServiceWithoutActionsGetsPlainNotifications) {
     platform::desktop::DesktopNotifier notifier(
         QDBusConnection::connectToBus(bus.address(), QStringLiteral("plain-app")));
     bool asked = false;
-    spinUntil([] { return false; }, 300ms);
+    waitUntil([] { return false; }, 300ms);
     notifier.notify("Title", "Body", {{"Accept", [&asked] { asked = true; }}});
-    ASSERT_TRUE(spinUntil([&] { return service.posted.size() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return service.posted.size() == 1; }));
     EXPECT_TRUE(service.posted[0].actions.isEmpty());
     EXPECT_FALSE(notifier.offersActions());
 }
