@@ -261,12 +261,14 @@ void Stream::abort() {
     tcpSocket().close(ignored);
 }
 
-bool Stream::peerReset() {
+Stream::Readiness Stream::peek() {
     if (!isOpen())
-        return false;
+        return Readiness::readable;
     std::uint8_t byte = 0;
     const auto peeked = ::recv(tcpSocket().native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    return peeked < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
+    if (peeked >= 0)
+        return Readiness::readable;
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? Readiness::quiet : Readiness::reset;
 }
 
 }  // namespace qb::platform

@@ -89,8 +89,10 @@ public:
     // Ends the connection at once with a reset rather than an orderly end, so the peer can tell a connection
     // given up from one that finished sending. Idempotent.
     void abort();
-    // True when the peer has reset the connection; reads nothing. Without waiting.
-    bool peerReset();
+    // What a readable-looking connection holds, read without consuming and without waiting. `quiet` is a
+    // wake-up with nothing behind it, which the reactor may deliver.
+    enum class Readiness { quiet, reset, readable };
+    Readiness peek();
 
 private:
     using Transport = std::variant<std::monostate, TcpSocket, TlsSocket>;

@@ -156,13 +156,7 @@ private:
         // readable meanwhile (a body sent ahead, a half-close) leaves the request standing.
         const bool watching = answersHeader(header);
         if (watching) {
-            stream_.tcpSocket().async_wait(asio::socket_base::wait_read,
-                                           asio::bind_executor(executor, [this, state](const std::error_code& error) {
-                                               // Unanswered, the gate still waits and the connection lives.
-                                               if (!error && !state->answered && stream_.peerReset()) {
-                                                   state->withdraw();
-                                               }
-                                           }));
+            watchForReset(state);
         }
         auto ask = [decide = server->decide, header, senderKey = std::move(senderKey), answer = std::move(answer)] {
             // A decision that throws declines; the gate's answer then comes at once instead of at the time-out.
@@ -187,6 +181,28 @@ private:
             co_return std::nullopt;
         }
         co_return state->accepted;
+    }
+
+    // Waits, until the gate stops it, for the connection to be reset while the gate is unanswered. A wake-up
+    // with nothing to read waits again; anything else ends the watch.
+    void watchForReset(const std::shared_ptr<GateState>& state) {
+        stream_.tcpSocket().async_wait(asio::socket_base::wait_read,
+                                       asio::bind_executor(state->strand, [this, state](const std::error_code& error) {
+                                           // Unanswered, the gate still waits and the connection lives.
+                                           if (error || state->answered) {
+                                               return;
+                                           }
+                                           switch (stream_.peek()) {
+                                               case Stream::Readiness::quiet:
+                                                   watchForReset(state);
+                                                   return;
+                                               case Stream::Readiness::reset:
+                                                   state->withdraw();
+                                                   return;
+                                               case Stream::Readiness::readable:
+                                                   return;
+                                           }
+                                       }));
     }
 
     asio::awaitable<void> proceed(const FileHeader& header, bool accepted) {
