@@ -125,10 +125,14 @@ TEST_F(CancelTest, ACancelStopsTheConnectAttemptOrPreventsItAtOnce) {
         EXPECT_TRUE(sent.error().is(TransferErrc::cancelled)) << cancelFirst << " " << sent.error().description();
         EXPECT_LT(Clock::now() - cancelledAt, 1s) << cancelFirst;
     }
+    // Closed on the runtime's thread, where their pending accept lives, before they leave this frame.
+    std::promise<void> closed;
     asio::post(harness.runtime.context(), [&] {
         silent.close();
         held.close();
+        closed.set_value();
     });
+    ASSERT_EQ(closed.get_future().wait_for(5s), std::future_status::ready);
 }
 
 TEST_F(CancelTest, APairingCancelledWhileAskedWithdrawsItsRequestAndALateYesDoesNothing) {
