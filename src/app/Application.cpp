@@ -70,8 +70,9 @@ void addDesktopServices(model::ModelConfig& config, DesktopNotifier* notifier, p
     if (!desktop.notify && notifier != nullptr) {
         desktop.notify = [notifier](const std::string& title, const std::string& body,
                                     std::vector<platform::NotificationAction> actions) {
-            notifier->notify(title, body, std::move(actions));
+            return notifier->notify(title, body, std::move(actions));
         };
+        desktop.withdrawNotification = [notifier](platform::NotificationTicket ticket) { notifier->withdraw(ticket); };
     }
     if (!desktop.reveal) {
         desktop.reveal = [context](const std::filesystem::path& item) { ui::revealInFileManager(item, context); };

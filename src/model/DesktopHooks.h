@@ -36,9 +36,11 @@ inline constexpr std::string_view received = "Glass";
 struct DesktopHooks {
     // Unset when this process may not post notifications (it is not the installed application). The service
     // shows the actions as buttons where it can, and drops them where it cannot.
-    std::function<void(const std::string& title, const std::string& body,
-                       std::vector<platform::NotificationAction> actions)>
+    std::function<platform::NotificationTicket(const std::string& title, const std::string& body,
+                                               std::vector<platform::NotificationAction> actions)>
         notify;
+    // Takes back a notification that no longer holds, such as a request answered from its card.
+    std::function<void(platform::NotificationTicket)> withdrawNotification;
     // Shows a received item in the file manager; unset means an arrival's notification offers no "Show".
     std::function<void(const std::filesystem::path& item)> reveal;
     std::function<void(std::string_view sound)> playSound;

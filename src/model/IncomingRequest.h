@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/NotificationAction.h"
+
 namespace qb::model {
 
 // A transfer or pairing request waiting for the user's answer.
@@ -20,6 +22,8 @@ struct IncomingRequest {
     bool pair = false;
     // Hands the decision (true = accept) to the waiting connection; called once, by AppModel::respond.
     std::function<void(bool)> answer;
+    // Its desktop notification, taken back when the request leaves the panel.
+    platform::NotificationTicket notification = 0;
 };
 
 }  // namespace qb::model

@@ -178,8 +178,11 @@ void IncomingTransfers::queueRequest(const transfer::FileHeader& header, const s
     requests_.push_back(std::move(request));
     changed();
     parts_.notices.playSound(eventSound::request);
-    parts_.notices.notify(l10n::L::format(l10n::L::t("req.title"), {header.from}), header.name,
-                          Notices::requestActions(answerFromNotification(requestId)));
+    const auto ticket = parts_.notices.notify(l10n::L::format(l10n::L::t("req.title"), {header.from}), header.name,
+                                              Notices::requestActions(answerFromNotification(requestId)));
+    if (auto* queued = findRequest(requestId)) {
+        queued->notification = ticket;
+    }
     parts_.notices.requestQueued();
 }
 
@@ -189,10 +192,7 @@ std::function<void(bool)> IncomingTransfers::answerFromNotification(const std::s
         if (!alive) {
             return;
         }
-        const auto& waiting = self->requests_;
-        const auto request = std::find_if(waiting.begin(), waiting.end(),
-                                          [&](const IncomingRequest& entry) { return entry.id == requestId; });
-        if (request != waiting.end()) {
+        if (const auto* request = self->findRequest(requestId)) {
             self->respond(*request, accept, false);
         }
     };
@@ -202,6 +202,7 @@ void IncomingTransfers::respond(const IncomingRequest& waiting, bool accept, boo
     // A copy: `waiting` may be the very entry that leaves the list here.
     const IncomingRequest request = waiting;
     std::erase_if(requests_, [&](const IncomingRequest& entry) { return entry.id == request.id; });
+    parts_.notices.withdraw(request.notification);
     if (accept && request.key) {
         parts_.trust.recordAcceptedSender(request);
         if (remember) {
@@ -215,9 +216,17 @@ void IncomingTransfers::respond(const IncomingRequest& waiting, bool accept, boo
 }
 
 void IncomingTransfers::withdraw(const std::string& requestId) {
-    if (std::erase_if(requests_, [&](const IncomingRequest& entry) { return entry.id == requestId; }) > 0) {
+    if (const auto* request = findRequest(requestId)) {
+        parts_.notices.withdraw(request->notification);
+        std::erase_if(requests_, [&](const IncomingRequest& entry) { return entry.id == requestId; });
         changed();
     }
+}
+
+IncomingRequest* IncomingTransfers::findRequest(const std::string& requestId) {
+    const auto entry = std::find_if(requests_.begin(), requests_.end(),
+                                    [&](const IncomingRequest& request) { return request.id == requestId; });
+    return entry == requests_.end() ? nullptr : &*entry;
 }
 
 void IncomingTransfers::begin(const std::string& transferId, const transfer::FileHeader& header) {

@@ -65,6 +65,7 @@ private:
                       transfer::TransferServer::Answer answer);
     // The sender of a waiting request went away: its card leaves without an answer.
     void withdraw(const std::string& requestId);
+    IncomingRequest* findRequest(const std::string& requestId);
     // Answers the waiting request `requestId` from its notification's buttons, while it still waits.
     std::function<void(bool)> answerFromNotification(const std::string& requestId);
     void changed() const { changed_(); }

@@ -7,10 +7,14 @@ namespace qb::model {
 
 Notices::Notices(DesktopHooks hooks, const ModelSettings& settings) : hooks_(std::move(hooks)), settings_(settings) {}
 
-void Notices::notify(const std::string& title, const std::string& body,
-                     std::vector<platform::NotificationAction> actions) const {
-    if (hooks_.notify) {
-        hooks_.notify(title, body, std::move(actions));
+platform::NotificationTicket Notices::notify(const std::string& title, const std::string& body,
+                                             std::vector<platform::NotificationAction> actions) const {
+    return hooks_.notify ? hooks_.notify(title, body, std::move(actions)) : 0;
+}
+
+void Notices::withdraw(platform::NotificationTicket ticket) const {
+    if (ticket != 0 && hooks_.withdrawNotification) {
+        hooks_.withdrawNotification(ticket);
     }
 }
 

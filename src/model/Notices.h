@@ -19,9 +19,11 @@ class Notices {
 public:
     Notices(DesktopHooks hooks, const ModelSettings& settings);
 
-    // Posts a desktop notification when this process may, with buttons where the desktop shows them.
-    void notify(const std::string& title, const std::string& body,
-                std::vector<platform::NotificationAction> actions = {}) const;
+    // Posts a desktop notification when this process may, with buttons where the desktop shows them. The
+    // ticket (0 when nothing was posted) takes it back with `withdraw`.
+    platform::NotificationTicket notify(const std::string& title, const std::string& body,
+                                        std::vector<platform::NotificationAction> actions = {}) const;
+    void withdraw(platform::NotificationTicket ticket) const;
     // "Accept" and "Decline" for a request's notification; `answer` gets the choice.
     static std::vector<platform::NotificationAction> requestActions(const std::function<void(bool)>& answer);
     // "Show" for an arrival's notification, when the desktop can reveal files.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -10,5 +11,8 @@ struct NotificationAction {
     std::string label;
     std::function<void()> invoke;
 };
+
+// Names one posted notification so that it can be taken back; 0 names none.
+using NotificationTicket = std::uint64_t;
 
 }  // namespace qb::platform

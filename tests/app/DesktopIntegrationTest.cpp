@@ -213,7 +213,10 @@ TEST_F(DesktopIntegrationTest, NotificationButtonsAnswerRequestsOverTheNotificat
     ASSERT_TRUE(waitUntil([&] { return notifier.offersActions(); }));
     config.desktop.notify = [&notifier](const std::string& title, const std::string& body,
                                         std::vector<platform::NotificationAction> actions) {
-        notifier.notify(title, body, std::move(actions));
+        return notifier.notify(title, body, std::move(actions));
+    };
+    config.desktop.withdrawNotification = [&notifier](platform::NotificationTicket ticket) {
+        notifier.withdraw(ticket);
     };
     model::AppModel model(config);
 
@@ -245,11 +248,12 @@ TEST_F(DesktopIntegrationTest, NotificationButtonsAnswerRequestsOverTheNotificat
     EXPECT_EQ(answers.size(), 2u);
     ASSERT_EQ(model.requests().size(), 1u);
 
-    // Answered from its card first, a request leaves its notification's buttons nothing to do.
+    // Answered from its card first, a request takes its notification down, and its buttons do nothing.
     model.decideIncoming({.v = 3, .name = "Pad.jpg", .from = "Pad"}, std::nullopt,
                          [&answers](bool accept) { answers.push_back(accept ? "Pad yes" : "Pad no"); });
     ASSERT_TRUE(waitUntil([&] { return service.posted.size() == 4; }));
     model.respond(model.requests()[1], false, false);
+    EXPECT_TRUE(waitUntil([&] { return service.closed == std::vector<uint>{service.posted[3].id}; }));
     service.click(service.posted[3], QStringLiteral("Accept"));
     waitUntil([] { return false; }, 300ms);
     EXPECT_EQ(answers.back(), "Pad no");

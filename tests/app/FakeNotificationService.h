@@ -40,6 +40,7 @@ public:
     void close(const Posted& notification) { emitSignal(QStringLiteral("NotificationClosed"), {notification.id, 2u}); }
 
     std::vector<Posted> posted;
+    std::vector<uint> closed;  // ids the application closed itself
 
 public Q_SLOTS:
     QStringList GetCapabilities() { return capabilities_; }
@@ -48,6 +49,7 @@ public Q_SLOTS:
         posted.push_back({nextId_, summary, body, actions});
         return nextId_++;
     }
+    void CloseNotification(uint id) { closed.push_back(id); }
 
 private:
     void emitSignal(const QString& name, const QVariantList& arguments) {

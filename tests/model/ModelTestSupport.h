@@ -61,6 +61,7 @@ public:
                                        std::vector<platform::NotificationAction> actions) {
             notificationActions.push_back(std::move(actions));
             notifications.push_back(title + "|" + body);
+            return notifications.size();
         };
         config.desktop.playSound = [this](std::string_view sound) { sounds.emplace_back(sound); };
         config.desktop.confirmKeyChange = [this](const model::KeyChangePrompt& prompt) {

@@ -1,5 +1,6 @@
 #include "platform/desktop/DesktopNotifier.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include <QDBusMessage>
@@ -50,8 +51,8 @@ bool DesktopNotifier::isInstalledExecutable(const std::filesystem::path& executa
     return std::filesystem::is_regular_file(entry, error);
 }
 
-void DesktopNotifier::notify(const std::string& title, const std::string& body,
-                             std::vector<NotificationAction> actions) {
+NotificationTicket DesktopNotifier::notify(const std::string& title, const std::string& body,
+                                           std::vector<NotificationAction> actions) {
     if (!offersActions_) {
         actions.clear();
     }
@@ -67,26 +68,51 @@ void DesktopNotifier::notify(const std::string& title, const std::string& body,
     QDBusMessage call = serviceCall(QStringLiteral("Notify"));
     call << QStringLiteral("Quobblefin") << 0u << applicationId << QString::fromStdString(title)
          << QString::fromStdString(body) << actionList << hints << -1;
-    if (actions.empty()) {
-        bus_.send(call);
-        return;
+    const NotificationTicket ticket = ++lastTicket_;
+    if (unconfirmed_.size() >= kMaxRemembered) {
+        withdrawnEarly_.erase(*unconfirmed_.begin());
+        unconfirmed_.erase(unconfirmed_.begin());
     }
+    unconfirmed_.insert(ticket);
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, actions = std::move(actions)](QDBusPendingCallWatcher* pending) mutable {
+            [this, ticket, actions = std::move(actions)](QDBusPendingCallWatcher* pending) mutable {
                 const QDBusPendingReply<uint> reply = *pending;
+                const bool wanted = unconfirmed_.erase(ticket) > 0 && withdrawnEarly_.erase(ticket) == 0;
                 if (reply.isValid()) {
-                    remember(reply.value(), std::move(actions));
+                    if (wanted) {
+                        posted(reply.value(), {ticket, std::move(actions)});
+                    } else {
+                        close(reply.value());
+                    }
                 }
                 pending->deleteLater();
             });
+    return ticket;
 }
 
-void DesktopNotifier::remember(uint id, std::vector<NotificationAction> actions) {
+void DesktopNotifier::withdraw(NotificationTicket ticket) {
+    const auto entry = std::find_if(shown_.begin(), shown_.end(),
+                                    [ticket](const auto& shown) { return shown.second.ticket == ticket; });
+    if (entry != shown_.end()) {
+        close(entry->first);
+        shown_.erase(entry);
+    } else if (unconfirmed_.contains(ticket)) {
+        withdrawnEarly_.insert(ticket);
+    }
+}
+
+void DesktopNotifier::posted(uint id, Shown shown) {
     if (shown_.size() >= kMaxRemembered) {
         shown_.erase(shown_.begin());
     }
-    shown_[id] = std::move(actions);
+    shown_[id] = std::move(shown);
+}
+
+void DesktopNotifier::close(uint id) {
+    QDBusMessage call = serviceCall(QStringLiteral("CloseNotification"));
+    call << id;
+    bus_.send(call);
 }
 
 void DesktopNotifier::onActionInvoked(uint id, const QString& actionKey) {
@@ -96,11 +122,11 @@ void DesktopNotifier::onActionInvoked(uint id, const QString& actionKey) {
     }
     bool isIndex = false;
     const uint index = actionKey.toUInt(&isIndex);
-    if (!isIndex || index >= entry->second.size()) {
+    if (!isIndex || index >= entry->second.actions.size()) {
         return;
     }
     // Each notification answers once; the action may post new notifications, so it runs after the erase.
-    const std::function<void()> invoke = std::move(entry->second[index].invoke);
+    const std::function<void()> invoke = std::move(entry->second.actions[index].invoke);
     shown_.erase(entry);
     if (invoke) {
         invoke();

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,21 +37,35 @@ public:
     // Whether the service has said it shows buttons; false until it has answered.
     bool offersActions() const { return offersActions_; }
 
-    // Fire and forget: a missing service or a refusal goes unreported. `actions` are dropped when the service
-    // shows no buttons.
-    void notify(const std::string& title, const std::string& body, std::vector<NotificationAction> actions = {});
+    // A missing service or a refusal goes unreported. `actions` are dropped when the service shows no buttons.
+    // The ticket takes the notification back with `withdraw`.
+    NotificationTicket notify(const std::string& title, const std::string& body,
+                              std::vector<NotificationAction> actions = {});
+    // Closes a notification that is no longer true, such as a request answered in the panel. Nothing happens
+    // when it is gone already; one whose id has not arrived yet is closed when it does.
+    void withdraw(NotificationTicket ticket);
 
 private Q_SLOTS:
     void onActionInvoked(uint id, const QString& actionKey);
     void onNotificationClosed(uint id, uint reason);
 
 private:
-    void remember(uint id, std::vector<NotificationAction> actions);
+    struct Shown {
+        NotificationTicket ticket;
+        std::vector<NotificationAction> actions;
+    };
+
+    void posted(uint id, Shown shown);
+    void close(uint id);
 
     QDBusConnection bus_;
     bool offersActions_ = false;
-    // Actions of the notifications still shown, by the service's notification id.
-    std::map<uint, std::vector<NotificationAction>> shown_;
+    NotificationTicket lastTicket_ = 0;
+    // The notifications still shown, by the service's notification id.
+    std::map<uint, Shown> shown_;
+    // Posted notifications whose id has not arrived, and those of them already withdrawn.
+    std::set<NotificationTicket> unconfirmed_;
+    std::set<NotificationTicket> withdrawnEarly_;
 };
 
 }  // namespace qb::platform::desktop
