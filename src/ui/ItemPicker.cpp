@@ -1,6 +1,7 @@
 #include "ui/ItemPicker.h"
 
 #include <QAbstractItemView>
+#include <QDialogButtonBox>
 #include <QFileSystemModel>
 #include <QItemSelectionModel>
 #include <QMessageBox>
@@ -66,6 +67,22 @@ ItemPicker::ItemPicker(QWidget* parent, const QString& prompt) : QFileDialog(par
     for (auto* view : findChildren<QAbstractItemView*>()) {
         view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     }
+    replaceAcceptButton(prompt);
+}
+
+void ItemPicker::replaceAcceptButton(const QString& prompt) {
+    // The stock button says "Open" and steps into a selected folder, and turns itself off for a folder and a
+    // file chosen together. Ours keeps the prompt and takes whatever is selected; the stock one leaves the
+    // button box but stays a hidden child of the dialog, which still updates it.
+    auto* box = findChild<QDialogButtonBox*>();
+    QPushButton* stock = box != nullptr ? box->button(QDialogButtonBox::Open) : nullptr;
+    if (stock == nullptr) {
+        return;
+    }
+    box->removeButton(stock);
+    stock->setParent(this);
+    stock->hide();
+    box->addButton(prompt, QDialogButtonBox::AcceptRole)->setDefault(true);
 }
 
 QStringList ItemPicker::selectedRows() const {

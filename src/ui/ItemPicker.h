@@ -49,6 +49,7 @@ public Q_SLOTS:
     void accept() override;
 
 private:
+    void replaceAcceptButton(const QString& prompt);
     QStringList selectedRows() const;
 
     std::vector<std::filesystem::path> chosen_;

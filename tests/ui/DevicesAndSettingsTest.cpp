@@ -10,6 +10,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -334,10 +335,26 @@ TEST(ItemPickerTest, ChoosesFilesAndFoldersTogether) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     ASSERT_EQ(list->model()->rowCount(list->rootIndex()), 2);
+    // A selected folder leaves the prompt on the button, where the stock dialog would say "Open".
+    QAbstractButton* acceptButton = nullptr;
+    for (auto* button : picker.findChild<QDialogButtonBox*>()->buttons()) {
+        if (button->isVisible() && button->text() != QStringLiteral("Cancel")) {
+            acceptButton = button;
+        }
+    }
+    ASSERT_NE(acceptButton, nullptr);
+    for (int row = 0; row < 2; ++row) {
+        list->setCurrentIndex(list->model()->index(row, 0, list->rootIndex()));
+        (void)QTest::qWaitFor([&] { return acceptButton->text() == QStringLiteral("Send"); }, 1000);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(acceptButton->text(), QStringLiteral("Send")) << row;
+    }
+    list->selectionModel()->clearSelection();
     for (int row = 0; row < 2; ++row) {
         list->selectionModel()->select(list->model()->index(row, 0, list->rootIndex()), QItemSelectionModel::Select);
     }
-    picker.accept();
+    ASSERT_TRUE(acceptButton->isEnabled());
+    QTest::mouseClick(acceptButton, Qt::LeftButton);
     EXPECT_EQ(picker.result(), QDialog::Accepted);
     auto chosen = picker.chosenItems();
     std::sort(chosen.begin(), chosen.end());
