@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include <asio/error.hpp>
+
 #include "l10n/L.h"
 
 namespace qb::transfer {
@@ -41,6 +43,44 @@ public:
     }
 };
 
+// The translated text of a system error a person may meet, such as a refused connection or a read-only
+// folder; empty for the rest, which keep the system's own wording.
+std::string systemErrorText(const std::error_code& code) {
+    if (code == asio::error::host_not_found || code == asio::error::host_not_found_try_again) {
+        return L::t("addr.hostNotFound");
+    }
+    // Asio reports socket errors under a system category of its own, with the same errno values.
+    const auto& category = code.category();
+    if (category != std::system_category() && category != std::generic_category() &&
+        category != asio::error::get_system_category()) {
+        return {};
+    }
+    switch (code.value()) {
+        case ECONNREFUSED:
+            return L::t("err.refused");
+        case EHOSTUNREACH:
+        case ENETUNREACH:
+        case ENETDOWN:
+        case EHOSTDOWN:
+            return L::t("err.unreachable");
+        case ECONNRESET:
+        case ECONNABORTED:
+        case EPIPE:
+            return L::t("err.reset");
+        case ETIMEDOUT:
+            return L::t("err.timeout");
+        case ENOSPC:
+        case EDQUOT:
+            return L::t("err.noSpace");
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return L::t("err.readOnly");
+        default:
+            return {};
+    }
+}
+
 }  // namespace
 
 const std::error_category& transferCategory() noexcept {
@@ -74,6 +114,9 @@ std::string TransferError::description() const {
     }
     if (is(TransferErrc::remote) && !payload_.empty()) {
         return L::format(L::t("err.remote"), {payload_});
+    }
+    if (auto text = systemErrorText(code_); !text.empty()) {
+        return text;
     }
     return code_.message();
 }

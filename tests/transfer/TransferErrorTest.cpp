@@ -1,6 +1,9 @@
 #include "transfer/TransferError.h"
 
+#include <string>
 #include <utility>
+
+#include <asio/error.hpp>
 
 #include <gtest/gtest.h>
 
@@ -56,8 +59,22 @@ TEST_F(TransferErrorTest, CodesBelongToTheTransferCategoryAndSystemErrorsKeepThe
     const auto refused = std::make_error_code(std::errc::connection_refused);
     const auto system = TransferError::system(refused);
     EXPECT_EQ(system.code(), refused);
-    EXPECT_EQ(system.description(), refused.message());
     EXPECT_FALSE(system.is(TransferErrc::io));
+    // The system errors a person meets read in the interface's language; the rest keep the system's text.
+    const std::pair<std::error_code, std::string> texts[] = {
+        {refused, "The destination refused the connection"},
+        {asio::error::connection_refused, "The destination refused the connection"},
+        {std::make_error_code(std::errc::host_unreachable), "The destination cannot be reached from this network"},
+        {asio::error::connection_reset, "The connection was broken off"},
+        {asio::error::host_not_found, "No device was found under that name or address"},
+        {std::make_error_code(std::errc::no_space_on_device), "Not enough free space in the receive folder"},
+        {std::make_error_code(std::errc::read_only_file_system), "The receive folder cannot be written to"},
+        {std::make_error_code(std::errc::too_many_symbolic_link_levels),
+         std::make_error_code(std::errc::too_many_symbolic_link_levels).message()},
+    };
+    for (const auto& [error, text] : texts) {
+        EXPECT_EQ(TransferError::system(error).description(), text) << error.message();
+    }
     EXPECT_EQ(TransferError::system(make_error_code(TransferErrc::declined)),
               TransferError::of(TransferErrc::declined));
 }

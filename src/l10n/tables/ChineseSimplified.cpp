@@ -124,6 +124,10 @@ constexpr Entry kTexts[] = {
     {"addr.notQuobblefin", "这不是 Quobblefin 设备"},
     {"addr.plain", "该设备未使用安全密钥运行，无法按地址添加"},
     {"addr.self", "该地址就是本设备"},
+    {"err.refused", "目标设备拒绝了连接"},
+    {"err.unreachable", "无法从此网络访问目标设备"},
+    {"err.reset", "连接中途断开"},
+    {"err.readOnly", "无法写入接收文件夹"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

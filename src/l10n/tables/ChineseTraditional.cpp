@@ -124,6 +124,10 @@ constexpr Entry kTexts[] = {
     {"addr.notQuobblefin", "這不是 Quobblefin 裝置"},
     {"addr.plain", "該裝置未使用安全金鑰執行，無法依位址加入"},
     {"addr.self", "該位址就是此裝置"},
+    {"err.refused", "目的地拒絕了連線"},
+    {"err.unreachable", "無法從此網路連到目的地"},
+    {"err.reset", "連線中途中斷"},
+    {"err.readOnly", "無法寫入接收資料夾"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

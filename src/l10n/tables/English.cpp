@@ -124,6 +124,10 @@ constexpr Entry kTexts[] = {
     {"addr.notQuobblefin", "That is not a Quobblefin device"},
     {"addr.plain", "That device runs without a security key and cannot be added by address"},
     {"addr.self", "That address is this device"},
+    {"err.refused", "The destination refused the connection"},
+    {"err.unreachable", "The destination cannot be reached from this network"},
+    {"err.reset", "The connection was broken off"},
+    {"err.readOnly", "The receive folder cannot be written to"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

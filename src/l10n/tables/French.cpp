@@ -124,6 +124,10 @@ constexpr Entry kTexts[] = {
     {"addr.notQuobblefin", "Ce n'est pas un appareil Quobblefin"},
     {"addr.plain", "Cet appareil fonctionne sans clé de sécurité et ne peut pas être ajouté par adresse"},
     {"addr.self", "Cette adresse est celle de cet appareil"},
+    {"err.refused", "La destination a refusé la connexion"},
+    {"err.unreachable", "La destination est injoignable depuis ce réseau"},
+    {"err.reset", "La connexion a été interrompue"},
+    {"err.readOnly", "Impossible d’écrire dans le dossier de réception"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

@@ -124,6 +124,10 @@ constexpr Entry kTexts[] = {
     {"addr.notQuobblefin", "Das ist kein Quobblefin-Gerät"},
     {"addr.plain", "Dieses Gerät läuft ohne Sicherheitsschlüssel und kann nicht über die Adresse hinzugefügt werden"},
     {"addr.self", "Diese Adresse gehört zu diesem Gerät"},
+    {"err.refused", "Das Ziel hat die Verbindung abgelehnt"},
+    {"err.unreachable", "Das Ziel ist aus diesem Netzwerk nicht erreichbar"},
+    {"err.reset", "Die Verbindung wurde abgebrochen"},
+    {"err.readOnly", "In den Empfangsordner kann nicht geschrieben werden"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

@@ -124,6 +124,10 @@ constexpr Entry kTexts[] = {
     {"addr.notQuobblefin", "Itu bukan perangkat Quobblefin"},
     {"addr.plain", "Perangkat itu berjalan tanpa kunci keamanan sehingga tidak dapat ditambahkan lewat alamat"},
     {"addr.self", "Alamat itu adalah perangkat ini"},
+    {"err.refused", "Tujuan menolak koneksi"},
+    {"err.unreachable", "Tujuan tidak dapat dijangkau dari jaringan ini"},
+    {"err.reset", "Koneksi terputus di tengah jalan"},
+    {"err.readOnly", "Folder penerimaan tidak dapat ditulisi"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

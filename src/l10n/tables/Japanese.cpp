@@ -124,6 +124,10 @@ constexpr Entry kTexts[] = {
     {"addr.notQuobblefin", "Quobblefin のデバイスではありません"},
     {"addr.plain", "そのデバイスはセキュリティキーなしで動作しているため、アドレスでは追加できません"},
     {"addr.self", "そのアドレスはこのデバイスです"},
+    {"err.refused", "送信先が接続を拒否しました"},
+    {"err.unreachable", "このネットワークからは送信先に到達できません"},
+    {"err.reset", "接続が途中で切断されました"},
+    {"err.readOnly", "受信フォルダに書き込めません"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

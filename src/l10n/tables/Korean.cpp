@@ -124,6 +124,10 @@ constexpr Entry kTexts[] = {
     {"addr.notQuobblefin", "Quobblefin 기기가 아닙니다"},
     {"addr.plain", "이 기기는 보안 키 없이 실행 중이어서 주소로 추가할 수 없습니다"},
     {"addr.self", "이 주소는 이 기기입니다"},
+    {"err.refused", "대상이 연결을 거부했습니다"},
+    {"err.unreachable", "이 네트워크에서는 대상에 연결할 수 없습니다"},
+    {"err.reset", "연결이 도중에 끊어졌습니다"},
+    {"err.readOnly", "받기 폴더에 쓸 수 없습니다"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

@@ -124,6 +124,10 @@ constexpr Entry kTexts[] = {
     {"addr.notQuobblefin", "Isso não é um dispositivo Quobblefin"},
     {"addr.plain", "Esse dispositivo funciona sem chave de segurança e não pode ser adicionado pelo endereço"},
     {"addr.self", "Esse endereço é este dispositivo"},
+    {"err.refused", "O destino recusou a conexão"},
+    {"err.unreachable", "Não é possível alcançar o destino a partir desta rede"},
+    {"err.reset", "A conexão foi interrompida"},
+    {"err.readOnly", "Não é possível gravar na pasta de recebimento"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

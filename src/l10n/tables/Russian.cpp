@@ -124,6 +124,10 @@ constexpr Entry kTexts[] = {
     {"addr.notQuobblefin", "Это не устройство Quobblefin"},
     {"addr.plain", "Это устройство работает без ключа безопасности, и его нельзя добавить по адресу"},
     {"addr.self", "Этот адрес принадлежит этому устройству"},
+    {"err.refused", "Получатель отклонил подключение"},
+    {"err.unreachable", "Получатель недоступен из этой сети"},
+    {"err.reset", "Соединение прервалось"},
+    {"err.readOnly", "Нет прав на запись в папку для приёма"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

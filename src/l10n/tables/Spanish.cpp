@@ -124,6 +124,10 @@ constexpr Entry kTexts[] = {
     {"addr.notQuobblefin", "No es un dispositivo Quobblefin"},
     {"addr.plain", "Ese dispositivo funciona sin clave de seguridad y no se puede añadir por dirección"},
     {"addr.self", "Esa dirección es este dispositivo"},
+    {"err.refused", "El destino ha rechazado la conexión"},
+    {"err.unreachable", "No se puede llegar al destino desde esta red"},
+    {"err.reset", "La conexión se ha interrumpido"},
+    {"err.readOnly", "No se puede escribir en la carpeta de recepción"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

@@ -15,7 +15,7 @@ struct Entry {
 using Table = std::span<const Entry>;
 
 // How many keys every table holds.
-inline constexpr std::size_t kKeyCount = 116;
+inline constexpr std::size_t kKeyCount = 120;
 
 // Every table lists the keys of the English one, in the same order.
 Table english();

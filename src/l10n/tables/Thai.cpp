@@ -124,6 +124,10 @@ constexpr Entry kTexts[] = {
     {"addr.notQuobblefin", "นี่ไม่ใช่อุปกรณ์ Quobblefin"},
     {"addr.plain", "อุปกรณ์นั้นทำงานโดยไม่มีคีย์ความปลอดภัย จึงเพิ่มด้วยที่อยู่ไม่ได้"},
     {"addr.self", "ที่อยู่นี้คืออุปกรณ์เครื่องนี้"},
+    {"err.refused", "ปลายทางปฏิเสธการเชื่อมต่อ"},
+    {"err.unreachable", "ไม่สามารถเข้าถึงปลายทางจากเครือข่ายนี้ได้"},
+    {"err.reset", "การเชื่อมต่อถูกตัดกลางคัน"},
+    {"err.readOnly", "ไม่สามารถเขียนลงในโฟลเดอร์รับไฟล์ได้"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);

@@ -124,6 +124,10 @@ constexpr Entry kTexts[] = {
     {"addr.notQuobblefin", "Đó không phải là thiết bị Quobblefin"},
     {"addr.plain", "Thiết bị đó chạy không có khóa bảo mật nên không thể thêm bằng địa chỉ"},
     {"addr.self", "Địa chỉ đó là thiết bị này"},
+    {"err.refused", "Thiết bị đích đã từ chối kết nối"},
+    {"err.unreachable", "Không thể kết nối đến thiết bị đích từ mạng này"},
+    {"err.reset", "Kết nối đã bị ngắt giữa chừng"},
+    {"err.readOnly", "Không thể ghi vào thư mục nhận"},
 };
 // clang-format on
 static_assert(std::size(kTexts) == kKeyCount);
