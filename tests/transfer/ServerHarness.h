@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <asio/io_context.hpp>
+#include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/use_awaitable.hpp>
 
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <mutex>
 #include <set>
@@ -149,6 +151,16 @@ inline std::set<std::string> treeOf(const fs::path& folder) {
 inline FileHeader header(std::string name, std::int64_t size, int generation = 3,
                          std::optional<std::vector<transfer::FileEntry>> files = std::nullopt, bool batch = false) {
     return {.v = generation, .name = std::move(name), .size = size, .from = "Tester", .files = files, .batch = batch};
+}
+
+// Runs `work` on the runtime's threads, which own the sockets it closes, and waits (bounded) until it ran.
+inline bool runOn(platform::NetRuntime& runtime, std::function<void()> work) {
+    auto ran = std::make_shared<std::promise<void>>();
+    asio::post(runtime.context(), [ran, work = std::move(work)] {
+        work();
+        ran->set_value();
+    });
+    return ran->get_future().wait_for(10s) == std::future_status::ready;
 }
 
 inline identity::Identity::Options keysIn(const fs::path& folder) {
