@@ -5,15 +5,10 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <mutex>
-#include <sstream>
 #include <thread>
 
 #include "app/ChildProcess.h"
-#include "identity/Identity.h"
-#include "support/TestEnv.h"
-#include "transfer/TransferServer.h"
+#include "transfer/ServerHarness.h"
 
 namespace qb::app {
 namespace {
@@ -25,47 +20,23 @@ using test::runChild;
 
 class CommandLineModesTest : public ::testing::Test {
 protected:
-    // A server on 127.0.0.1 that answers every header with `accept`; TLS when `tls`.
+    // A server on 127.0.0.1 with the application's timings that answers every header with `accept`.
     void startServer(bool tls) {
-        transfer::ServerOptions options;
-        options.runtime = &runtime;
-        options.bindAddress = asio::ip::make_address("127.0.0.1");
-        options.identity = tls ? &receiverIdentity() : nullptr;
-        fs::create_directories(temp / "inbox");
-        auto created = transfer::TransferServer::create(
-            "Test Receiver", [this] { return temp / "inbox"; }, options);
-        ASSERT_FALSE(created.error) << created.error.message();
-        server = created.server;
-        server->decide = [this](const transfer::FileHeader& header, const std::optional<std::string>& senderKey,
-                                transfer::TransferServer::Answer answer) {
-            {
-                const std::lock_guard lock(mutex);
+        server.emplace(tls, transfer::ServerTimings{});
+        server->options.mainQueue = platform::MainQueue::runInline();
+        server->create("Test Receiver").decide = [this](const transfer::FileHeader& header,
+                                                        const std::optional<std::string>& senderKey, auto answer) {
+            server->reports.record([&] {
                 headers.push_back(header);
                 senderKeys.push_back(senderKey);
-            }
+            });
             answer(accept);
         };
-        server->onProgress = [this](const std::string&, double) {
+        server->server->onProgress = [this](const std::string&, double) {
             if (onPiece)
                 onPiece();
         };
-        server->onFinish = [this](const std::string&, const transfer::ReceiveResult& result) {
-            const std::lock_guard lock(mutex);
-            finished.push_back(result.ok());
-        };
-        server->start();
-    }
-
-    identity::Identity& receiverIdentity() {
-        if (!identity)
-            identity = std::make_unique<identity::Identity>(
-                identity::Identity::Options{false, temp / "receiver-keys", temp / "receiver.json", &identityConsole});
-        return *identity;
-    }
-
-    test::ChildResult run(std::vector<std::string> arguments,
-                          std::map<std::string, std::optional<std::string>> environment = {}) {
-        return runChild(test::quobblefinPath(), childOptions(std::move(arguments), std::move(environment)));
+        server->server->start();
     }
 
     test::ChildOptions childOptions(std::vector<std::string> arguments,
@@ -79,31 +50,27 @@ protected:
         environment.emplace("QUOBBLEFIN_VERBOSE", std::nullopt);
         return {std::move(arguments), std::move(environment), temp.path().string(), 60};
     }
-
-    std::string port() const { return std::to_string(server->port()); }
-    std::string key() { return "key=" + receiverIdentity().ownFingerprint(); }
-
-    std::size_t finishedCount() {
-        const std::lock_guard lock(mutex);
-        return finished.size();
+    test::ChildResult run(std::vector<std::string> arguments,
+                          std::map<std::string, std::optional<std::string>> environment = {}) {
+        return runChild(test::quobblefinPath(), childOptions(std::move(arguments), std::move(environment)));
     }
 
+    std::string port() const { return std::to_string(server->server->port()); }
+    std::string key() const { return "key=" + server->receiver->ownFingerprint(); }
+    fs::path inbox() const { return server->inbox; }
     std::vector<transfer::FileHeader> seenHeaders() {
-        const std::lock_guard lock(mutex);
-        return headers;
+        return server->reports.read([&] { return headers; });
+    }
+    bool finishedReach(std::size_t count) {
+        return server->reports.waitFor([&] { return server->reports.finished.size() >= count; });
     }
 
-    test::TempDir temp;
-    std::ostringstream identityConsole;
-    std::unique_ptr<identity::Identity> identity;
+    test::TempDir temp;  // the child's working folder
     std::atomic<bool> accept{true};
-    std::mutex mutex;
-    std::vector<transfer::FileHeader> headers;
+    std::vector<transfer::FileHeader> headers;  // under the reports' lock
     std::vector<std::optional<std::string>> senderKeys;
-    std::vector<bool> finished;     // per body: whether it arrived whole
-    std::function<void()> onPiece;  // on the server's strand, after each piece received
-    platform::NetRuntime runtime{2};
-    std::shared_ptr<transfer::TransferServer> server;  // last: cancelled before the runtime stops
+    std::function<void()> onPiece;              // on the server's strand, after each piece received
+    std::optional<test::ServerHarness> server;  // last: stopped before what its handlers use goes away
 };
 
 TEST_F(CommandLineModesTest, SendPrintsOneProgressLinePerPieceThenSentOk) {
@@ -113,8 +80,8 @@ TEST_F(CommandLineModesTest, SendPrintsOneProgressLinePerPieceThenSentOk) {
     const auto result = run({"--send", "127.0.0.1", port(), "a.txt", "b.txt"});  // relative to the child's folder
     EXPECT_EQ(result.out, "progress 100%\nsent OK\n") << "both files fit in one piece";
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(readFile(temp / "inbox" / "a.txt"), "x");
-    EXPECT_EQ(readFile(temp / "inbox" / "b.txt"), "yyy");
+    EXPECT_EQ(readFile(inbox() / "a.txt"), "x");
+    EXPECT_EQ(readFile(inbox() / "b.txt"), "yyy");
     ASSERT_EQ(seenHeaders().size(), 1U);
     EXPECT_EQ(seenHeaders()[0].from, "Laptop");
     EXPECT_EQ(seenHeaders()[0].v, 3);
@@ -127,11 +94,10 @@ TEST_F(CommandLineModesTest, PinnedSendPrintsTheTlsLineWhenVerbose) {
         run({"--send", "127.0.0.1", port(), key(), "c.bin"}, {{"QUOBBLEFIN_VERBOSE", "1"}, {"QUOBBLEFIN_NAME", ""}});
     EXPECT_EQ(result.out, "tls negotiated 772\nprogress 100%\nsent OK\n");
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(readFile(temp / "inbox" / "c.bin"), "secret");
+    EXPECT_EQ(readFile(inbox() / "c.bin"), "secret");
     ASSERT_EQ(seenHeaders().size(), 1U);
     EXPECT_EQ(seenHeaders()[0].from, "") << "an empty name is still a name";
-    const std::lock_guard lock(mutex);
-    EXPECT_TRUE(senderKeys[0].has_value());
+    EXPECT_TRUE(server->reports.read([&] { return senderKeys.at(0).has_value(); }));
 }
 
 TEST_F(CommandLineModesTest, FailuresPrintTheirTextAndExitWithOne) {
@@ -154,7 +120,7 @@ TEST_F(CommandLineModesTest, FailuresPrintTheirTextAndExitWithOne) {
     EXPECT_EQ(declined.status, 1);
     ASSERT_EQ(seenHeaders().size(), 1U);
     EXPECT_EQ(seenHeaders()[0].from, "cli");
-    EXPECT_FALSE(fs::exists(temp / "inbox" / "a.txt"));
+    EXPECT_FALSE(fs::exists(inbox() / "a.txt"));
 }
 
 TEST_F(CommandLineModesTest, PairPrintsPairedOkOrTheRefusal) {
@@ -185,8 +151,7 @@ TEST_F(CommandLineModesTest, SendStoppedBySigintOrSigtermMidBodyPrintsOneFailedL
     std::size_t runs = 0;
     for (const int sent : {SIGINT, SIGTERM}) {
         // The previous body has ended on the server, so only this run's pieces can signal this run's child.
-        for (int waited = 0; waited < 100 && finishedCount() < runs; ++waited)
-            std::this_thread::sleep_for(100ms);
+        ASSERT_TRUE(finishedReach(runs));
         ++runs;
         stopSignal = sent;
         test::RunningChild running(test::quobblefinPath(),
@@ -199,11 +164,10 @@ TEST_F(CommandLineModesTest, SendStoppedBySigintOrSigtermMidBodyPrintsOneFailedL
         EXPECT_EQ(result.out.find("FAILED"), result.out.rfind("FAILED")) << "one result line";
         EXPECT_EQ(result.out.find("sent OK"), std::string::npos);
     }
-    for (int waited = 0; waited < 100 && finishedCount() < runs; ++waited)
-        std::this_thread::sleep_for(100ms);
-    const std::lock_guard lock(mutex);
-    EXPECT_EQ(finished, (std::vector<bool>{false, false}));
-    EXPECT_TRUE(fs::is_empty(temp / "inbox"));
+    ASSERT_TRUE(finishedReach(runs));
+    for (const auto& result : server->reports.read([&] { return server->reports.finished; }))
+        EXPECT_FALSE(result.ok());
+    EXPECT_TRUE(fs::is_empty(inbox()));
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 
 #include <iostream>
 
-#include "HostilePeer.h"
 #include "platform/ProcessLimits.h"
+#include "transfer/ServerHarness.h"
 
 namespace qb::transfer {
 namespace {
@@ -28,6 +28,21 @@ constexpr bool kMemoryTellsTheTruth = true;
 #else
 constexpr bool kMemoryTellsTheTruth = true;
 #endif
+
+// The resident memory of this process, in KiB.
+long residentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long value = 0;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            status >> value;
+            return value;
+        }
+        status.ignore(1 << 10, '\n');
+    }
+    return 0;
+}
 
 struct ResourceRow {
     const char* name;

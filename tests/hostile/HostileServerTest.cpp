@@ -7,10 +7,10 @@
 #include <sys/mount.h>
 #include <asio/ssl.hpp>
 
-#include "HostilePeer.h"
 #include "l10n/L.h"
 #include "platform/Printable.h"
 #include "transfer/FileNames.h"
+#include "transfer/ServerHarness.h"
 
 namespace qb::transfer {
 namespace {
@@ -32,7 +32,7 @@ platform::Bytes bytes(platform::Bytes head, std::string_view tail = "") {
     return head;
 }
 
-HostileScript once(platform::Bytes all) {
+PeerScript once(platform::Bytes all) {
     return {{std::move(all)}, {}, {}, false};
 }
 
@@ -55,7 +55,7 @@ struct Expected {
 
 struct Row {
     const char* name;
-    std::function<HostileScript(ServerHarness&)> script;
+    PeerScript script;
     Expected expected;
 };
 
@@ -69,7 +69,7 @@ void playRows(ServerHarness& harness, const std::vector<Row>& rows) {
         SCOPED_TRACE(row.name);
         const auto before = treeOf(harness.inbox);
         const auto reports = harness.reports.read([&] { return harness.reports.finished.size(); });
-        const auto outcome = play(harness, row.script(harness));
+        const auto outcome = harness.play(row.script);
         EXPECT_EQ(outcome.reply, row.expected.reply);
         EXPECT_EQ(outcome.closed, row.expected.closed);
         if (row.expected.failureReported) {
@@ -100,38 +100,22 @@ TEST(HostileServerTest, PrefixAndHeaderLiesCloseWithoutReply) {
                    R"(,"pad":")" + std::string(Wire::kMaxHeaderLength - largest.size() - 9, 'a') + "\"");
     const Expected silentClose{"", {}};
     const std::vector<Row> rows{
-        {"wrong magic",
-         [&](auto&) {
-             return once(bytes({'Q', 'B', 'L', 'X', 0, 0, 0, 2}, "{}"));
-         },
-         silentClose},
-        {"five bytes, then silence",
-         [](auto&) {
-             return HostileScript{{{'Q', 'B', 'L', 'F', 0}}, {}, {}, true};
-         },
-         {"", {}, false, false}},
-        {"length 0", [](auto&) { return once(prefixed("", 0)); }, silentClose},
-        {"length 2^20", [&](auto&) { return once(prefixed(valid, 1u << 20)); }, silentClose},
-        {"length 0xFFFFFFFF", [&](auto&) { return once(prefixed(valid, 0xFFFFFFFFu)); }, silentClose},
-        {"length beyond the bytes sent", [&](auto&) { return once(prefixed(valid, 900'000)); }, silentClose},
-        {"announced 1 MiB, then silence",
-         [&](auto&) {
-             return HostileScript{{prefixed("{", 1'048'575)}, {}, {}, true};
-         },
-         {"", {}, false, false}},
-        {"invalid UTF-8", [](auto&) { return once(prefixed(json("a\xC3\x28"))); }, silentClose},
+        {"wrong magic", once(bytes({'Q', 'B', 'L', 'X', 0, 0, 0, 2}, "{}")), silentClose},
+        {"five bytes, then silence", PeerScript{{{'Q', 'B', 'L', 'F', 0}}, {}, {}, true}, {"", {}, false, false}},
+        {"length 0", once(prefixed("", 0)), silentClose},
+        {"length 2^20", once(prefixed(valid, 1u << 20)), silentClose},
+        {"length 0xFFFFFFFF", once(prefixed(valid, 0xFFFFFFFFu)), silentClose},
+        {"length beyond the bytes sent", once(prefixed(valid, 900'000)), silentClose},
+        {"announced 1 MiB, then silence", PeerScript{{prefixed("{", 1'048'575)}, {}, {}, true}, {"", {}, false, false}},
+        {"invalid UTF-8", once(prefixed(json("a\xC3\x28"))), silentClose},
         // The decoder's own table (WireTest) covers every malformed JSON; these prove the server closes on them.
-        {"invalid JSON", [](auto&) { return once(prefixed(R"({"v":3,"name":)")); }, silentClose},
-        {"deeply nested array", [&](auto&) { return once(prefixed(std::string(300'000, '['))); }, silentClose},
-        {"negative size", [](auto&) { return once(prefixed(json("x", "", -1))); }, silentClose},
-        {"the largest header, 1,048,575 bytes",
-         [&](auto&) { return once(prefixed(largest)); },
-         {"GO\nOK\n", {"largest"}}},
-        {"unknown keys nested deep are ignored",
-         [&](auto&) { return once(prefixed(nested)); },
-         {"GO\nOK\n", {"nested"}}},
+        {"invalid JSON", once(prefixed(R"({"v":3,"name":)")), silentClose},
+        {"deeply nested array", once(prefixed(std::string(300'000, '['))), silentClose},
+        {"negative size", once(prefixed(json("x", "", -1))), silentClose},
+        {"the largest header, 1,048,575 bytes", once(prefixed(largest)), {"GO\nOK\n", {"largest"}}},
+        {"unknown keys nested deep are ignored", once(prefixed(nested)), {"GO\nOK\n", {"nested"}}},
         {"size disagreeing with the entries: the entries decide",
-         [](auto&) { return once(bytes(prefixed(json("F", R"([{"p":"a","s":3}])", 1)), "abc")); },
+         once(bytes(prefixed(json("F", R"([{"p":"a","s":3}])", 1)), "abc")),
          {"GO\nOK\n", {"F/", "F/a"}}},
     };
     playRows(harness, rows);
@@ -140,12 +124,10 @@ TEST(HostileServerTest, PrefixAndHeaderLiesCloseWithoutReply) {
 TEST(HostileServerTest, UnsafePathsAreRefusedAndOddOnesStayInside) {
     ServerHarness harness;
     harness.create().start();
-    const auto folder = [](std::string p, std::string body = "x") {
-        return [p = std::move(p), body = std::move(body)](auto&) {
-            return once(bytes(prefixed(json("F", R"([{"p":")" + p + R"(","s":)" + std::to_string(body.size()) + "}]",
-                                            static_cast<std::int64_t>(body.size()))),
-                              body));
-        };
+    const auto folder = [](const std::string& p, const std::string& body = "x") {
+        return once(bytes(prefixed(json("F", R"([{"p":")" + p + R"(","s":)" + std::to_string(body.size()) + "}]",
+                                        static_cast<std::int64_t>(body.size()))),
+                          body));
     };
     const Expected no{"NO\n", {}};
     const Expected cut{"GO\n", {}, true};  // the go-ahead came; the failure ends the connection without more
@@ -163,60 +145,52 @@ TEST(HostileServerTest, UnsafePathsAreRefusedAndOddOnesStayInside) {
         {"empty p", folder(""), no},
         {"NUL in p", folder("a\\u0000b"), no},
         {"NUL at the end of p", folder("a\\u0000"), no},
-        {"NUL in name", [](auto&) { return once(bytes(prefixed(json("a\\u0000.txt")), "x")); }, no},
-        {"NUL in name of a generation-2 sender",
-         [](auto&) { return once(bytes(prefixed(json("a\\u0000", "", 1, 2)), "x")); },
-         {"", {}}},
+        {"NUL in name", once(bytes(prefixed(json("a\\u0000.txt")), "x")), no},
+        {"NUL in name of a generation-2 sender", once(bytes(prefixed(json("a\\u0000", "", 1, 2)), "x")), {"", {}}},
         {"/abs/x.txt lands inside", folder("/abs/x.txt"), {"GO\nOK\n", {"F/", "F/abs/", "F/abs/x.txt"}}},
         {"a//b", folder("a//b"), {"GO\nOK\n", {"F/", "F/a/", "F/a/b"}}},
         {"a component of 256 bytes", folder(longName), cut},
-        {"a top-level name of 256 bytes", [&](auto&) { return once(bytes(prefixed(json(longName)), "x")); }, cut},
+        {"a top-level name of 256 bytes", once(bytes(prefixed(json(longName)), "x")), cut},
         {"1,000 levels of nesting", folder(deepPath(1000)), {"GO\nOK\n", {}}},
         {"a file a together with a/b",
-         [](auto&) { return once(bytes(prefixed(json("F", R"([{"p":"a","s":1},{"p":"a/b","s":1}])", 2)), "xy")); },
-         cut},
+         once(bytes(prefixed(json("F", R"([{"p":"a","s":1},{"p":"a/b","s":1}])", 2)), "xy")), cut},
         {"control and bidi characters are stored as sent",
-         [](auto&) { return once(bytes(prefixed(json("a\\u0001b\\u202ec.txt")), "x")); },
+         once(bytes(prefixed(json("a\\u0001b\\u202ec.txt")), "x")),
          {"GO\nOK\n", {oddName}}},
     };
     // The deep row keeps 1,002 items; its tree is checked on its own below.
     playRows(harness, {rows.begin(), rows.end() - 3});
-    const auto deep = play(harness, rows[13].script(harness));
+    const auto deep = harness.play(rows[13].script);
     EXPECT_EQ(deep.reply, "GO\nOK\n");
     EXPECT_TRUE(fs::exists(harness.inbox / "F" / deepPath(1000)));
     fs::remove_all(harness.inbox / "F");
     playRows(harness, {rows.end() - 2, rows.end()});
 }
 
-// Sets up the receive folder before a row: links, existing items.
 TEST(HostileServerTest, LinksAndExistingItemsAreNeverWrittenThrough) {
     ServerHarness harness;
     harness.create().start();
     const fs::path outside = harness.temp / "outside";
     fs::create_directories(outside / "folder");
     writeFile(outside / "target.txt", "target");
-    fs::create_symlink(outside / "target.txt", harness.inbox / "leaf.txt");
-    fs::create_symlink(outside / "folder", harness.inbox / "parent");
-    fs::create_symlink(harness.temp / "nowhere", harness.inbox / "dangling.txt");
-    writeFile(harness.inbox / "same.txt", "old");
-    const auto file = [](std::string name) {
-        return [name = std::move(name)](auto&) { return once(bytes(prefixed(json(name)), "x")); };
+    const auto plant = [&] {
+        fs::create_symlink(outside / "target.txt", harness.inbox / "leaf.txt");
+        fs::create_symlink(outside / "folder", harness.inbox / "parent");
+        fs::create_symlink(harness.temp / "nowhere", harness.inbox / "dangling.txt");
+        writeFile(harness.inbox / "same.txt", "old");
     };
-    const auto batch = [](std::string p) {
-        return [p = std::move(p)](auto&) {
-            return once(bytes(prefixed(R"({"v":3,"name":"1 item","size":1,"from":"t","batch":true,"files":[{"p":")" +
-                                       p + R"(","s":1}]})"),
-                              "x"));
-        };
+    plant();
+    const auto file = [](const std::string& name) { return once(bytes(prefixed(json(name)), "x")); };
+    const auto batch = [](const std::string& p) {
+        return once(bytes(prefixed(R"({"v":3,"name":"1 item","size":1,"from":"t","batch":true,"files":[{"p":")" + p +
+                                   R"(","s":1}]})"),
+                          "x"));
     };
     // Two-part rows: the first byte of the first file arrives, then the folder the next file goes into is
     // swapped for a link to outside, or the receive folder itself is deleted and made again.
-    const auto midway = [&](std::string name, std::function<void()> act) {
-        return [&, name, act](auto&) {
-            auto head = bytes(prefixed(json(name, R"([{"p":"a","s":2},{"p":"sub/b","s":1}])", 3, 2)), "a");
-            return HostileScript{
-                {head, {'a', 'b'}}, [&, name] { return fs::exists(harness.inbox / name / "a"); }, act, false};
-        };
+    const auto midway = [&](const std::string& name, std::function<void()> act) {
+        auto head = bytes(prefixed(json(name, R"([{"p":"a","s":2},{"p":"sub/b","s":1}])", 3, 2)), "a");
+        return PeerScript{{head, {'a', 'b'}}, [&, name] { return fs::exists(harness.inbox / name / "a"); }, act};
     };
     const auto swap = [&] {
         fs::remove_all(harness.inbox / "S/sub");
@@ -225,10 +199,7 @@ TEST(HostileServerTest, LinksAndExistingItemsAreNeverWrittenThrough) {
     const auto renew = [&] {
         fs::remove_all(harness.inbox);
         fs::create_directories(harness.inbox);
-        fs::create_symlink(outside / "target.txt", harness.inbox / "leaf.txt");
-        fs::create_symlink(outside / "folder", harness.inbox / "parent");
-        fs::create_symlink(harness.temp / "nowhere", harness.inbox / "dangling.txt");
-        writeFile(harness.inbox / "same.txt", "old");
+        plant();
     };
     const std::vector<Row> rows{
         {"link at the leaf: a numbered name", file("leaf.txt"), {"GO\nOK\n", {"leaf 2.txt"}}},
@@ -287,11 +258,9 @@ TEST(HostileServerTest, FullOrReadOnlyFolderFailsCleanly) {
     harness.create().start();
     const std::string big(128 * 1024, 'b');
     const std::vector<Row> rows{
-        {"announced size beyond the free space",
-         [&](auto&) { return once(prefixed(json("big", "", 1 << 20))); },
-         {"GO\nERR\n", {}, true}},
+        {"announced size beyond the free space", once(prefixed(json("big", "", 1 << 20))), {"GO\nERR\n", {}, true}},
         {"entries beyond the free space while size says 1",
-         [&](auto&) { return once(bytes(prefixed(json("F", R"([{"p":"a","s":131072}])", 1)), big)); },
+         once(bytes(prefixed(json("F", R"([{"p":"a","s":131072}])", 1)), big)),
          {"GO\n", {}, true}},
     };
     playRows(harness, rows);
@@ -309,9 +278,7 @@ TEST(HostileServerTest, CutsAndStallsLeaveNothingBehind) {
     const auto whole = bytes(prefixed(json("C", R"([{"p":"a","s":4},{"p":"b","s":4}])", 8)), "aaaabbbb");
     const auto header = whole.size() - 8;
     const auto upTo = [&](std::size_t end, bool silent) {
-        return [&, end, silent](auto&) {
-            return HostileScript{{{whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(end)}}, {}, {}, silent};
-        };
+        return PeerScript{{{whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(end)}}, {}, {}, silent};
     };
     const std::vector<Row> rows{
         {"cut at 0 %", upTo(header, false), {"GO\n", {}, true}},

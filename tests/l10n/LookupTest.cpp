@@ -48,13 +48,10 @@ TEST_F(LookupTest, UnknownLanguageFallsBackToEnglishAndUnknownKeyToItself) {
     EXPECT_EQ(L::t("settings.done"), "Done");
 }
 
+// Arguments are not scanned again; a missing one leaves its placeholder.
 TEST(Format, FillsPlaceholdersInOrder) {
-    EXPECT_EQ(L::format("%@ file(s) \u00B7 %@", {std::to_string(3), "1.2 MB"}), "3 file(s) \u00B7 1.2 MB");
-    EXPECT_EQ(L::format("Version %@ (%@)", {"1.4", "212"}), "Version 1.4 (212)");
+    EXPECT_EQ(L::format("%@ file(s) \u00B7 %@", {"3", "1.2 MB"}), "3 file(s) \u00B7 1.2 MB");
     EXPECT_EQ(L::format("%@%@", {"a", "b"}), "ab");
-}
-
-TEST(Format, ArgumentsAreNotScannedAgainAndMissingOnesLeaveThePlaceholder) {
     EXPECT_EQ(L::format("%@ and %@", {"%@", "x"}), "%@ and x");
     EXPECT_EQ(L::format("%@ and %@", {"a"}), "a and %@");
     EXPECT_EQ(L::format("Added %@", {"a", "ignored"}), "Added a");

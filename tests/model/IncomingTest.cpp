@@ -15,17 +15,9 @@ using model::TextMap;
 using transfer::FileEntry;
 using transfer::FileHeader;
 
-const std::string K1(64, '1');
-const std::string K2(64, '2');
-
 FileHeader header(std::string from, bool pair = false) {
-    FileHeader h;
-    h.v = 5;
-    h.name = pair ? "pair" : "photo.jpg";
-    h.size = pair ? 0 : 2048;
-    h.from = std::move(from);
-    h.pair = pair;
-    return h;
+    return {
+        .v = 5, .name = pair ? "pair" : "photo.jpg", .size = pair ? 0 : 2048, .from = std::move(from), .pair = pair};
 }
 
 class IncomingTest : public ::testing::Test {
@@ -184,10 +176,13 @@ TEST_F(IncomingTest, FilesSentToTheListenerArriveAfterTheUserAccepts) {
     writeFile(h.dir / "out" / "b.bin", std::string(3000, 'b'));
 
     std::optional<transfer::TransferResult> sent;
-    transfer::FileSender::send(
-        {h.dir / "out" / "a.txt", h.dir / "out" / "b.bin"}, platform::HostPort("127.0.0.1", port), "Studio", true,
-        std::nullopt, false, {},
-        [&](transfer::TransferResult result) { model::postToMainThread([&sent, result] { sent = result; }); });
+    const auto send = [&](std::vector<std::filesystem::path> items) {
+        sent.reset();
+        transfer::FileSender::send(
+            std::move(items), platform::HostPort("127.0.0.1", port), "Studio", true, std::nullopt, false, {},
+            [&](transfer::TransferResult result) { model::postToMainThread([&sent, result] { sent = result; }); });
+    };
+    send({h.dir / "out" / "a.txt", h.dir / "out" / "b.bin"});
     ASSERT_TRUE(waitUntil([&] { return m().requests().size() == 1; }));
     m().respond(m().requests()[0], true, true);
     ASSERT_TRUE(waitUntil([&] { return sent.has_value(); }));
@@ -203,10 +198,7 @@ TEST_F(IncomingTest, FilesSentToTheListenerArriveAfterTheUserAccepts) {
     EXPECT_EQ(m().jobs()[0].direction, model::TransferJob::Direction::incoming);
     EXPECT_EQ(h.notifications.back(), "Received a file from Studio|2 items");
 
-    sent.reset();
-    transfer::FileSender::send(
-        {h.dir / "out" / "a.txt"}, platform::HostPort("127.0.0.1", port), "Studio", true, std::nullopt, false, {},
-        [&](transfer::TransferResult result) { model::postToMainThread([&sent, result] { sent = result; }); });
+    send({h.dir / "out" / "a.txt"});
     ASSERT_TRUE(waitUntil([&] { return m().requests().size() == 1; }));
     m().respond(m().requests()[0], false, false);
     ASSERT_TRUE(waitUntil([&] { return sent.has_value(); }));

@@ -44,6 +44,13 @@ inline bool waitUntil(const std::function<bool()>& done, std::chrono::millisecon
 }
 
 inline const std::string kOwnKey(64, 'f');
+inline const std::string K1(64, '1');
+inline const std::string K2(64, '2');
+
+// A device seen on the network at 127.0.0.1.
+inline model::Peer peer(std::string name, int proto, std::optional<std::string> key) {
+    return model::Peer{name, name, platform::HostPort("127.0.0.1", 7), proto, std::move(key)};
+}
 
 // A model in a private folder with the environment cleared, fake desktop services that record what they were
 // asked, and short job timings.

@@ -14,13 +14,6 @@ using model::TextMap;
 using State = model::TransferJob::State;
 using transfer::TransferErrc;
 
-const std::string K1(64, '1');
-const std::string K2(64, '2');
-
-Peer peer(std::string name, int proto, std::optional<std::string> key) {
-    return Peer{name, name, platform::HostPort{"127.0.0.1", 7}, proto, std::move(key)};
-}
-
 // Stands in for the file sender: records each call and lets the test finish it from a worker thread.
 struct FakeSender {
     struct Call {

@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <pwd.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QSignalSpy>
 
@@ -127,32 +124,23 @@ TEST(SettingsTest, ChangingLanguageAndSoundStoresThemAndRebuildsTheMenu) {
 }
 
 // A settings file that cannot be read fails a removal (one write of three keys) without touching the file,
-// and the model's values hold for the session. The child drops root (when it has it) so that mode 000 holds.
+// and the model's values hold for the session.
 TEST(SettingsTest, AFailedWriteKeepsTheValuesInMemoryAndLosesNoStoredKey) {
     const TempDir dir;
     const auto file = dir / "settings.json";
     std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const passwd* nobody = ::getpwnam("nobody");
-        if (::geteuid() == 0 && ::setuid(nobody != nullptr ? nobody->pw_uid : 65534) != 0) {
-            ::_exit(2);
-        }
+    const int status = exitStatusWithoutRoot([&] {
         platform::SettingsStore(file).setStringMap("knownKeys", {{"Desk", "k1"}, {"Studio", "k2"}});
         model::ModelSettings settings(file, {dir / "machine-info", dir / "Downloads"});
         if (settings.values().myDevices != std::vector<std::string>{"k1", "k2"} || ::chmod(file.c_str(), 0) != 0) {
-            ::_exit(3);
+            return 3;
         }
         settings.edit().myDevices = {"k2"};
         const auto error = settings.store({model::settingsKey::myDevices, model::settingsKey::knownKeys});
         const bool kept = settings.values().myDevices == std::vector<std::string>{"k2"};
-        ::_exit(error == std::errc::permission_denied && kept ? 0 : 4);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: cannot drop root, 3: setup failed, 4: the write did not fail as it should";
+        return error == std::errc::permission_denied && kept ? 0 : 4;
+    });
+    EXPECT_EQ(status, 0) << "2: cannot drop root, 3: setup failed, 4: the write did not fail as it should";
     std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     const platform::SettingsStore store(file);
     EXPECT_EQ(store.stringList("myDevices"), (std::vector<std::string>{"k1", "k2"}));

@@ -10,9 +10,6 @@ using model::IncomingRequest;
 using model::Peer;
 using model::TextMap;
 
-const std::string K1(64, '1');
-const std::string K2(64, '2');
-
 class TrustTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -24,10 +21,6 @@ protected:
 
     ModelHarness h;
 };
-
-Peer peer(std::string name, int proto, std::optional<std::string> key) {
-    return Peer{name, name, platform::HostPort("127.0.0.1", 1), proto, std::move(key)};
-}
 
 TEST_F(TrustTest, DevicesAreAddedOnceNeverThisOneAndOlderPeersByNameWithoutHandshake) {
     m().addDevice(K1, std::string("Laptop"));

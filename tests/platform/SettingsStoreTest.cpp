@@ -1,6 +1,5 @@
 #include "platform/SettingsStore.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -150,30 +149,20 @@ TEST_F(SettingsStoreTest, SeveralKeysChangeInOneWriteAndRemovalsTakePart) {
 }
 
 // A settings file that exists but cannot be opened must never read as empty for a change: that change would
-// write its one key over every other setting. The child drops root (when it has it) so that mode 000 holds.
+// write its one key over every other setting.
 TEST(SettingsStoreFailures, AFileThatCannotBeOpenedFailsTheChangeAndLosesNoKey) {
     const TempDir dir;
     const fs::path file = dir / "settings.json";
     fs::permissions(dir.path(), fs::perms::all);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const passwd* nobody = ::getpwnam("nobody");
-        if (::geteuid() == 0 && ::setuid(nobody != nullptr ? nobody->pw_uid : 65534) != 0) {
-            ::_exit(2);
-        }
+    const int status = qb::test::exitStatusWithoutRoot([&] {
         SettingsStore store(file);
         if (store.setString("deviceName", "Desk") || store.setStringList("myDevices", {"k1"}) ||
             ::chmod(file.c_str(), 0) != 0) {
-            ::_exit(3);
+            return 3;
         }
-        const std::error_code error = store.setBoolean("playSound", false);
-        ::_exit(error == std::errc::permission_denied ? 0 : 4);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: cannot drop root, 3: setup failed, 4: the change did not fail";
+        return store.setBoolean("playSound", false) == std::errc::permission_denied ? 0 : 4;
+    });
+    EXPECT_EQ(status, 0) << "2: cannot drop root, 3: setup failed, 4: the change did not fail";
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
     const SettingsStore store(file);
     EXPECT_EQ(store.string("deviceName"), "Desk");

@@ -1,8 +1,13 @@
 #pragma once
 
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -70,6 +75,24 @@ inline void writeFile(const std::filesystem::path& path, std::string_view conten
 inline std::string readFile(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// Runs `body` in a forked child that first gives up root, so that a mode-000 file really cannot be opened, and
+// answers the child's exit status: what `body` returned, 2 when root could not be given up, -1 on a crash.
+inline int exitStatusWithoutRoot(const std::function<int()>& body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const passwd* nobody = ::getpwnam("nobody");
+        if (::geteuid() == 0 && ::setuid(nobody != nullptr ? nobody->pw_uid : 65534) != 0) {
+            ::_exit(2);
+        }
+        ::_exit(body());
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
 }
 
 }  // namespace qb::test

@@ -226,27 +226,23 @@ TEST_F(PinnedSenderTest, PinnedTransferSignsItsHeaderForTheReceiver) {
               senderIdentity().ownFingerprint());
 }
 
-TEST_F(PinnedSenderTest, WrongPinRefusesBeforeAnyApplicationByte) {
+TEST_F(PinnedSenderTest, AWrongPinOrNoOwnKeyFailsBeforeAnyApplicationByte) {
     writeFile(temp / "a.txt", "hello");
-    ScriptedReceiver receiver({}, receiverKey.serverContext());
-    auto reports = send({temp / "a.txt"}, receiver.port(), true, std::string(64, '0'));
-    ASSERT_TRUE(reports->wait());
-    EXPECT_TRUE(reports->completions.front().error().is(TransferErrc::badPeerKey));
-    EXPECT_EQ(receiver.connections(), 0) << "the handshake never completed, so no header was read";
-}
-
-TEST_F(PinnedSenderTest, PinnedKeyWithoutOwnKeyFailsWithoutConnecting) {
     writeFile(temp / "not-a-folder", "");
-    std::ostringstream sink;
-    identity = std::make_unique<identity::Identity>(identity::Identity::Options{
-        false, temp / "not-a-folder" / "keys", temp / "not-a-folder" / "settings.json", &sink});
-    ASSERT_FALSE(identity->hasIdentity());
-    writeFile(temp / "a.txt", "hello");
-    ScriptedReceiver receiver({}, receiverKey.serverContext());
-    auto reports = send({temp / "a.txt"}, receiver.port(), true, receiverFingerprint);
-    ASSERT_TRUE(reports->wait());
-    EXPECT_TRUE(reports->completions.front().error().is(TransferErrc::badPeerKey));
-    EXPECT_EQ(receiver.connections(), 0);
+    for (const bool ownKey : {true, false}) {
+        SCOPED_TRACE(ownKey ? "wrong pin" : "no own key");
+        if (!ownKey) {
+            identity = std::make_unique<identity::Identity>(identity::Identity::Options{
+                false, temp / "not-a-folder" / "keys", temp / "not-a-folder" / "settings.json", &identityConsole});
+            ASSERT_FALSE(identity->hasIdentity());
+        }
+        ScriptedReceiver receiver({}, receiverKey.serverContext());
+        auto reports =
+            send({temp / "a.txt"}, receiver.port(), true, ownKey ? std::string(64, '0') : receiverFingerprint);
+        ASSERT_TRUE(reports->wait());
+        EXPECT_TRUE(reports->completions.front().error().is(TransferErrc::badPeerKey));
+        EXPECT_EQ(receiver.connections(), 0) << "no handshake completed, so no header was read";
+    }
 }
 
 TEST_F(PinnedSenderTest, ListenerThatNeverFinishesTheHandshakeTimesOut) {

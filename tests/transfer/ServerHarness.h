@@ -1,14 +1,20 @@
 #pragma once
 
-// A TransferServer on 127.0.0.1 with its reports collected, and a raw client that writes any bytes and reads
-// whatever comes back, so tests can speak the protocol badly on purpose.
+// A TransferServer on 127.0.0.1 with its reports collected, and a raw client that writes any bytes (in parts,
+// acting on the receive folder between them) and reads whatever comes back, so tests can speak the protocol
+// badly on purpose.
 
 #include <gtest/gtest.h>
 #include <asio/io_context.hpp>
+#include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/use_awaitable.hpp>
 
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <iterator>
 #include <mutex>
 #include <set>
@@ -68,24 +74,44 @@ struct Exchange {
     bool closed = false;  // the server ended the connection (not our time limit)
 };
 
-// Connects, writes `bytes`, half-closes and reads until the server closes.
-inline asio::awaitable<Exchange> exchangeWith(std::uint16_t port, std::optional<platform::PinnedTls> tls,
-                                              platform::Bytes bytes) {
+// What a peer sends: its bytes in parts, something done to the receive folder between them, and an end that
+// is either the end of its stream or silence.
+struct PeerScript {
+    std::vector<platform::Bytes> parts;
+    // Between the first part and the rest: waits (bounded) until `ready` holds, then runs `act`.
+    std::function<bool()> ready = {};
+    std::function<void()> act = {};
+    bool silentAtEnd = false;  // keep the stream open and say nothing instead of ending it
+};
+
+// Connects, plays `script` and reads what comes back: until the server closes, or for a short while when
+// the peer stays silent (the server must then neither reply nor close).
+inline asio::awaitable<Exchange> play(std::uint16_t port, std::optional<platform::PinnedTls> tls, PeerScript script) {
     // Converted in a named local first: GCC 12 mishandles a converted temporary inside a co_await expression.
     platform::Endpoint to = platform::HostPort("127.0.0.1", port);
     auto connected = co_await platform::connect(std::move(to), std::move(tls), 10s);
     Exchange outcome;
     auto& stream = connected.stream;
-    if (!connected.error) {
-        co_await stream.writeAll(bytes, 10s);
+    const auto executor = co_await asio::this_coro::executor;
+    for (std::size_t i = 0; i < script.parts.size() && !connected.error; ++i) {
+        if (i == 1 && script.act) {
+            asio::steady_timer poll(executor);
+            for (int tries = 0; tries < 500 && script.ready && !script.ready(); ++tries) {
+                poll.expires_after(10ms);
+                co_await poll.async_wait(asio::use_awaitable);
+            }
+            script.act();
+        }
+        co_await stream.writeAll(script.parts[i], 10s);
     }
     std::error_code ignored;
-    if (stream.isOpen()) {
+    if (stream.isOpen() && !script.silentAtEnd) {
         stream.tcpSocket().shutdown(asio::socket_base::shutdown_send, ignored);
     }
+    const auto limit = script.silentAtEnd ? platform::Duration(300ms) : platform::Duration(10s);
     std::array<std::uint8_t, 256> chunk{};
     for (int reads = 0; reads < 100 && stream.isOpen(); ++reads) {
-        const auto [error, size] = co_await stream.readSome(chunk, 10s);
+        const auto [error, size] = co_await stream.readSome(chunk, limit);
         outcome.closed = error == asio::error::eof || error == asio::error::connection_reset;
         if (error) {
             break;
@@ -93,6 +119,12 @@ inline asio::awaitable<Exchange> exchangeWith(std::uint16_t port, std::optional<
         outcome.reply.append(reinterpret_cast<const char*>(chunk.data()), size);
     }
     co_return outcome;
+}
+
+// Connects, writes `bytes`, half-closes and reads until the server closes.
+inline asio::awaitable<Exchange> exchangeWith(std::uint16_t port, std::optional<platform::PinnedTls> tls,
+                                              platform::Bytes bytes) {
+    return play(port, std::move(tls), PeerScript{.parts = {std::move(bytes)}});
 }
 
 // "QBLF", the big-endian length (of `json` unless given), then `json`.
@@ -119,6 +151,16 @@ inline std::set<std::string> treeOf(const fs::path& folder) {
 inline FileHeader header(std::string name, std::int64_t size, int generation = 3,
                          std::optional<std::vector<transfer::FileEntry>> files = std::nullopt, bool batch = false) {
     return {.v = generation, .name = std::move(name), .size = size, .from = "Tester", .files = files, .batch = batch};
+}
+
+// Runs `work` on the runtime's threads, which own the sockets it closes, and waits (bounded) until it ran.
+inline bool runOn(platform::NetRuntime& runtime, std::function<void()> work) {
+    auto ran = std::make_shared<std::promise<void>>();
+    asio::post(runtime.context(), [ran, work = std::move(work)] {
+        work();
+        ran->set_value();
+    });
+    return ran->get_future().wait_for(10s) == std::future_status::ready;
 }
 
 inline identity::Identity::Options keysIn(const fs::path& folder) {
@@ -169,12 +211,13 @@ public:
         return *server;
     }
 
-    Exchange exchange(platform::Bytes bytes) {
+    Exchange play(PeerScript script) {
         auto tls = receiver ? std::optional(pinned()) : std::nullopt;
-        auto outcome = runFor(io, exchangeWith(server->port(), std::move(tls), std::move(bytes)), 30s);
+        auto outcome = runFor(io, test::play(server->port(), std::move(tls), std::move(script)), 30s);
         EXPECT_TRUE(outcome) << "the exchange did not end in time";
         return outcome.value_or(Exchange{});
     }
+    Exchange exchange(platform::Bytes bytes) { return play({.parts = {std::move(bytes)}}); }
     Exchange send(const FileHeader& sent, std::string_view body) {
         auto bytes = transfer::Wire::encodePrefix(sent);
         bytes.insert(bytes.end(), body.begin(), body.end());
