@@ -46,7 +46,7 @@ TEST_F(TransferErrorTest, TextsFollowTheLanguageAtTheTimeTheyAreShown) {
     EXPECT_NE(error.description(), "Could not reach the destination (timed out)");
 }
 
-TEST_F(TransferErrorTest, SystemErrorsKeepTheirOwnCategory) {
+TEST_F(TransferErrorTest, SystemErrorsKeepTheirCodeAndTheCommonOnesReadTranslated) {
     const auto refused = std::make_error_code(std::errc::connection_refused);
     const auto system = TransferError::system(refused);
     EXPECT_EQ(system.code(), refused);
