@@ -204,7 +204,7 @@ TlsSession::Step TlsSession::outcomeOf(int result, std::size_t size) {
             ERR_clear_error();
             const int systemError = socket_->systemError;
             if (systemError != 0)
-                return {Want::nothing, std::error_code(systemError, std::system_category()), 0};
+                return {Want::nothing, std::error_code(systemError, asio::error::get_system_category()), 0};
             return {Want::nothing, asio::error::eof, 0};
         }
         case SSL_ERROR_SSL:
