@@ -131,6 +131,17 @@ asio::awaitable<std::error_code> Stream::run(Duration limit, Action action) {
     co_return error;
 }
 
+// Operations that the socket's buffers serve at once still let the strand run what was queued meanwhile (a cancel, a
+// deadline, another connection) after every MiB or every few dozen of them, so that a fast peer cannot hold the strand.
+// Yielding after each would cost a round through the scheduler per small file.
+bool Stream::tooLongWithoutYield(TlsSocket& tls, std::size_t size) {
+    constexpr std::size_t kBytesBetweenYields = 1 << 20;
+    constexpr unsigned kCallsBetweenYields = 32;
+    tls.bytesSinceYield += size;
+    ++tls.callsSinceYield;
+    return tls.bytesSinceYield >= kBytesBetweenYields || tls.callsSinceYield >= kCallsBetweenYields;
+}
+
 template <typename StepCall>
 asio::awaitable<std::error_code> Stream::drive(TlsSocket& tls, StepCall step) {
     for (bool waited = false;; waited = true) {
@@ -140,9 +151,12 @@ asio::awaitable<std::error_code> Stream::drive(TlsSocket& tls, StepCall step) {
             co_return asio::error::operation_aborted;
         const detail::TlsSession::Step outcome = step();
         if (outcome.want == detail::TlsSession::Want::nothing) {
-            // An operation that the socket's buffers could serve at once still lets the strand run what was queued
-            // meanwhile (a cancel, a deadline, another connection), as every Asio operation does.
-            if (!waited)
+            const bool yieldNow = !waited && tooLongWithoutYield(tls, outcome.size);
+            if (waited || yieldNow) {
+                tls.bytesSinceYield = 0;
+                tls.callsSinceYield = 0;
+            }
+            if (yieldNow)
                 co_await asio::post(co_await asio::this_coro::executor, asio::use_awaitable);
             co_return outcome.error;
         }
@@ -219,7 +233,7 @@ asio::awaitable<std::error_code> Stream::readInto(TlsSocket& tls, std::span<std:
             size += outcome.size;
             const bool more = whole && size < into.size();
             if (outcome.want != detail::TlsSession::Want::nothing || outcome.error || !more)
-                return outcome;
+                return detail::TlsSession::Step{outcome.want, outcome.error, size};
         }
     });
 }
@@ -240,7 +254,7 @@ asio::awaitable<std::error_code> Stream::writeFrom(TlsSocket& tls, ByteView byte
             auto outcome = tls.session.write(bytes.subspan(written));
             written += outcome.size;
             if (outcome.want != detail::TlsSession::Want::nothing || outcome.error || written == bytes.size())
-                return outcome;
+                return detail::TlsSession::Step{outcome.want, outcome.error, written};
         }
     });
 }

@@ -101,6 +101,9 @@ private:
     struct TlsSocket {
         TcpSocket socket;
         detail::TlsSession session;
+        // What went through since this connection last let its strand run other work.
+        std::size_t bytesSinceYield = 0;
+        unsigned callsSinceYield = 0;
     };
     using Transport = std::variant<std::monostate, TcpSocket, TlsSocket>;
 
@@ -108,8 +111,10 @@ private:
     template <typename Action>
     asio::awaitable<std::error_code> run(Duration limit, Action action);
     // Calls `step` until it finishes, waiting between calls for the socket to become as ready as the session asks.
+    // A finished step's size is the whole operation's.
     template <typename StepCall>
     static asio::awaitable<std::error_code> drive(TlsSocket& tls, StepCall step);
+    static bool tooLongWithoutYield(TlsSocket& tls, std::size_t size);
     asio::awaitable<std::error_code> handshake(bool asClient, Duration limit);
     static asio::awaitable<std::error_code> readInto(TcpSocket& socket, std::span<std::uint8_t> into, bool whole,
                                                      std::size_t& size);
