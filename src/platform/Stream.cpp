@@ -4,8 +4,9 @@
 #include "platform/NetError.h"
 #include "platform/detail/PinState.h"
 
+#include <asio/post.hpp>
 #include <asio/read.hpp>
-#include <asio/ssl/error.hpp>
+#include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
 
@@ -16,6 +17,7 @@
 #include <array>
 #include <cerrno>
 #include <limits>
+#include <type_traits>
 
 namespace qb::platform {
 namespace {
@@ -29,12 +31,6 @@ std::size_t asMuchAsFits(const std::error_code& error, std::size_t) {
 
 // How much a graceful close reads and drops while it waits for the peer to close its side.
 constexpr std::size_t kMaxDrainBytes = 1 << 20;
-
-std::error_code endOfStreamAsEof(std::error_code error) {
-    if (error == asio::ssl::error::stream_truncated)
-        return asio::error::eof;
-    return error;
-}
 
 void setTcpOption(asio::ip::tcp::socket& socket, int option, int value) {
     ::setsockopt(socket.native_handle(), IPPROTO_TCP, option, &value, sizeof value);
@@ -58,7 +54,8 @@ Stream::Stream() = default;
 Stream::Stream(TcpSocket socket) : transport_(std::in_place_type<TcpSocket>, std::move(socket)) {}
 
 Stream::Stream(TcpSocket socket, TlsContext context)
-    : transport_(std::in_place_type<TlsSocket>, std::move(socket), *context),
+    : transport_(std::in_place_type<TlsSocket>,
+                 TlsSocket{std::move(socket), detail::TlsSession(context->native_handle())}),
       tlsContext_(std::move(context)),
       pinState_(std::make_unique<detail::PinState>()) {}
 
@@ -83,7 +80,7 @@ Stream::~Stream() = default;
 
 bool Stream::isOpen() const {
     if (const auto* tls = std::get_if<TlsSocket>(&transport_))
-        return tls->next_layer().is_open();
+        return tls->socket.is_open();
     if (const auto* tcp = std::get_if<TcpSocket>(&transport_))
         return tcp->is_open();
     return false;
@@ -99,7 +96,7 @@ asio::any_io_executor Stream::executor() {
 
 Stream::TcpSocket& Stream::tcpSocket() {
     if (auto* tls = std::get_if<TlsSocket>(&transport_))
-        return tls->next_layer();
+        return tls->socket;
     if (auto* tcp = std::get_if<TcpSocket>(&transport_))
         return *tcp;
     throw std::logic_error("Stream holds no socket");
@@ -113,7 +110,7 @@ std::optional<std::uint16_t> Stream::negotiatedTlsVersion() const {
     const auto* tls = std::get_if<TlsSocket>(&transport_);
     if (tls == nullptr)
         return std::nullopt;
-    SSL* ssl = const_cast<TlsSocket*>(tls)->native_handle();
+    SSL* ssl = tls->session.native();
     if (ssl == nullptr || SSL_is_init_finished(ssl) != 1)
         return std::nullopt;
     return static_cast<std::uint16_t>(SSL_version(ssl));
@@ -134,20 +131,67 @@ asio::awaitable<std::error_code> Stream::run(Duration limit, Action action) {
     co_return error;
 }
 
+// Operations that the socket's buffers serve at once still let the strand run what was queued meanwhile (a cancel, a
+// deadline, another connection) after every MiB or every few dozen of them, so that a fast peer cannot hold the strand.
+// Yielding after each would cost a round through the scheduler per small file.
+bool Stream::tooLongWithoutYield(TlsSocket& tls, std::size_t size) {
+    constexpr std::size_t kBytesBetweenYields = 1 << 20;
+    constexpr unsigned kCallsBetweenYields = 32;
+    tls.bytesSinceYield += size;
+    ++tls.callsSinceYield;
+    return tls.bytesSinceYield >= kBytesBetweenYields || tls.callsSinceYield >= kCallsBetweenYields;
+}
+
+template <typename StepCall>
+asio::awaitable<std::error_code> Stream::drive(TlsSocket& tls, StepCall step) {
+    for (bool waited = false;; waited = true) {
+        // Whatever closes the socket does so while this waits (the strand runs nothing else meanwhile), and the
+        // wait then ends with operation_aborted: no call reaches a closed descriptor.
+        if (!tls.socket.is_open())
+            co_return asio::error::operation_aborted;
+        const detail::TlsSession::Step outcome = step();
+        if (outcome.want == detail::TlsSession::Want::nothing) {
+            const bool yieldNow = !waited && tooLongWithoutYield(tls, outcome.size);
+            if (waited || yieldNow) {
+                tls.bytesSinceYield = 0;
+                tls.callsSinceYield = 0;
+            }
+            if (yieldNow)
+                co_await asio::post(co_await asio::this_coro::executor, asio::use_awaitable);
+            co_return outcome.error;
+        }
+        const auto wait = outcome.want == detail::TlsSession::Want::readable ? asio::socket_base::wait_read
+                                                                             : asio::socket_base::wait_write;
+        auto [waitError] = co_await tls.socket.async_wait(wait, kAsTuple);
+        if (waitError)
+            co_return waitError;
+    }
+}
+
+asio::awaitable<std::error_code> Stream::handshake(bool asClient, Duration limit) {
+    co_return co_await run(limit, [&](auto& transport) -> asio::awaitable<std::error_code> {
+        if constexpr (std::is_same_v<std::decay_t<decltype(transport)>, TlsSocket>) {
+            std::error_code error;
+            transport.socket.non_blocking(true, error);
+            if (error)
+                co_return error;
+            if (!transport.session.attach(transport.socket.native_handle()))
+                co_return NetError::tlsSetupFailed;
+            co_return co_await drive(transport, [&] { return transport.session.handshake(asClient); });
+        } else {
+            co_return std::error_code();
+        }
+    });
+}
+
 asio::awaitable<std::error_code> Stream::handshakeAsClient(PinCheck pin, Duration limit) {
     auto* tls = std::get_if<TlsSocket>(&transport_);
     if (tls == nullptr)
         co_return isOpen() ? std::error_code() : asio::error::not_connected;
     pinState_->pin = std::move(pin);
-    if (!detail::attachPinState(tls->native_handle(), pinState_.get()))
+    if (tls->session.native() == nullptr || !detail::attachPinState(tls->session.native(), pinState_.get()))
         co_return NetError::tlsSetupFailed;
-    std::error_code error;
-    {
-        Deadline deadline(executor(), limit, [this] { close(); });
-        std::tie(error) = co_await tls->async_handshake(asio::ssl::stream_base::client, kAsTuple);
-        if (deadline.expired())
-            error = asio::error::timed_out;
-    }
+    const std::error_code error = co_await handshake(true, limit);
     // A handshake that ended without the check having accepted (a listener that sent no certificate)
     // counts as a refusal too: nothing may go out over an unverified channel.
     if (pinState_->rejected || (!error && !pinState_->accepted)) {
@@ -161,64 +205,84 @@ asio::awaitable<std::error_code> Stream::handshakeAsClient(PinCheck pin, Duratio
 }
 
 asio::awaitable<std::error_code> Stream::handshakeAsServer(Duration limit) {
-    auto* tls = std::get_if<TlsSocket>(&transport_);
-    if (tls == nullptr)
+    if (!isTls())
         co_return isOpen() ? std::error_code() : asio::error::not_connected;
-    std::error_code error;
-    {
-        Deadline deadline(executor(), limit, [this] { close(); });
-        std::tie(error) = co_await tls->async_handshake(asio::ssl::stream_base::server, kAsTuple);
-        if (deadline.expired())
-            error = asio::error::timed_out;
-    }
+    const std::error_code error = co_await handshake(false, limit);
     if (error)
         close();
     co_return error;
 }
 
+asio::awaitable<std::error_code> Stream::readInto(TcpSocket& socket, std::span<std::uint8_t> into, bool whole,
+                                                  std::size_t& size) {
+    const auto buffer = asio::buffer(into.data(), into.size());
+    auto [error, readSize] = whole ? co_await asio::async_read(socket, buffer, asMuchAsFits, kAsTuple)
+                                   : co_await socket.async_read_some(buffer, kAsTuple);
+    size = readSize;
+    co_return error;
+}
+
+asio::awaitable<std::error_code> Stream::readInto(TlsSocket& tls, std::span<std::uint8_t> into, bool whole,
+                                                  std::size_t& size) {
+    size = 0;
+    if (into.empty())
+        co_return std::error_code();
+    co_return co_await drive(tls, [&] {
+        for (;;) {
+            auto outcome = tls.session.read(into.subspan(size));
+            size += outcome.size;
+            const bool more = whole && size < into.size();
+            if (outcome.want != detail::TlsSession::Want::nothing || outcome.error || !more)
+                return detail::TlsSession::Step{outcome.want, outcome.error, size};
+        }
+    });
+}
+
+asio::awaitable<std::error_code> Stream::writeFrom(TcpSocket& socket, ByteView bytes) {
+    auto [error, written] =
+        co_await asio::async_write(socket, asio::buffer(bytes.data(), bytes.size()), asMuchAsFits, kAsTuple);
+    (void)written;
+    co_return error;
+}
+
+asio::awaitable<std::error_code> Stream::writeFrom(TlsSocket& tls, ByteView bytes) {
+    std::size_t written = 0;
+    if (bytes.empty())
+        co_return std::error_code();
+    co_return co_await drive(tls, [&] {
+        for (;;) {
+            auto outcome = tls.session.write(bytes.subspan(written));
+            written += outcome.size;
+            if (outcome.want != detail::TlsSession::Want::nothing || outcome.error || written == bytes.size())
+                return detail::TlsSession::Step{outcome.want, outcome.error, written};
+        }
+    });
+}
+
 asio::awaitable<ReadResult> Stream::readSome(std::span<std::uint8_t> into, Duration limit) {
     std::size_t size = 0;
-    const auto error = co_await run(limit, [&](auto& socket) -> asio::awaitable<std::error_code> {
-        auto [readError, readSize] = co_await socket.async_read_some(asio::buffer(into.data(), into.size()), kAsTuple);
-        size = readSize;
-        co_return readError;
-    });
-    co_return ReadResult{endOfStreamAsEof(error), size};
+    const auto error = co_await run(limit, [&](auto& transport) { return readInto(transport, into, false, size); });
+    co_return ReadResult{error, size};
 }
 
 asio::awaitable<ReadResult> Stream::readFull(std::span<std::uint8_t> into, Duration limit) {
     std::size_t size = 0;
-    const auto error = co_await run(limit, [&](auto& socket) -> asio::awaitable<std::error_code> {
-        auto [readError, readSize] =
-            co_await asio::async_read(socket, asio::buffer(into.data(), into.size()), asMuchAsFits, kAsTuple);
-        size = readSize;
-        co_return readError;
-    });
-    co_return ReadResult{endOfStreamAsEof(error), size};
+    const auto error = co_await run(limit, [&](auto& transport) { return readInto(transport, into, true, size); });
+    co_return ReadResult{error, size};
 }
 
 asio::awaitable<BytesResult> Stream::readExactly(std::size_t count, Duration limit) {
     BytesResult result;
     result.bytes.resize(count);
-    result.error = co_await run(limit, [&](auto& socket) -> asio::awaitable<std::error_code> {
-        auto [readError, readSize] =
-            co_await asio::async_read(socket, asio::buffer(result.bytes), asMuchAsFits, kAsTuple);
-        (void)readSize;
-        co_return readError;
-    });
-    result.error = endOfStreamAsEof(result.error);
+    std::size_t size = 0;
+    result.error = co_await run(limit, [&](auto& transport) { return readInto(transport, result.bytes, true, size); });
     if (result.error)
         result.bytes.clear();
     co_return result;
 }
 
 asio::awaitable<std::error_code> Stream::writeAll(ByteView bytes, Duration limit) {
-    co_return co_await run(limit, [&](auto& socket) -> asio::awaitable<std::error_code> {
-        auto [writeError, written] =
-            co_await asio::async_write(socket, asio::buffer(bytes.data(), bytes.size()), asMuchAsFits, kAsTuple);
-        (void)written;
-        co_return writeError;
-    });
+    co_return co_await run(limit, [&](auto& transport) { return writeFrom(transport, bytes); });
 }
 
 asio::awaitable<void> Stream::closeGracefully(Duration limit) {
@@ -226,8 +290,8 @@ asio::awaitable<void> Stream::closeGracefully(Duration limit) {
         co_return;
     Deadline deadline(executor(), limit, [this] { close(); });
     if (auto* tls = std::get_if<TlsSocket>(&transport_)) {
-        if (SSL_is_init_finished(tls->native_handle()) == 1)
-            co_await tls->async_shutdown(kAsTuple);
+        if (tls->session.native() != nullptr && SSL_is_init_finished(tls->session.native()) == 1)
+            co_await drive(*tls, [tls] { return tls->session.shutdown(); });
     } else {
         // Half-close, then read until the peer closes too: closing with its bytes still unread would
         // reset the connection and could destroy our last reply before the peer has read it.
@@ -248,8 +312,14 @@ asio::awaitable<void> Stream::closeGracefully(Duration limit) {
 void Stream::close() {
     if (!isOpen())
         return;
+    forgetDescriptor();
     std::error_code ignored;
     tcpSocket().close(ignored);
+}
+
+void Stream::forgetDescriptor() {
+    if (auto* tls = std::get_if<TlsSocket>(&transport_))
+        tls->session.forgetDescriptor();
 }
 
 void Stream::abort() {
@@ -258,6 +328,7 @@ void Stream::abort() {
     std::error_code ignored;
     // A zero linger time makes the close a reset.
     tcpSocket().set_option(asio::socket_base::linger(true, 0), ignored);
+    forgetDescriptor();
     tcpSocket().close(ignored);
 }
 

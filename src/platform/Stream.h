@@ -3,10 +3,12 @@
 #include "platform/Bytes.h"
 #include "platform/Deadline.h"
 #include "platform/TlsContext.h"
+#include "platform/detail/TlsSession.h"
 
 #include <asio/awaitable.hpp>
 #include <asio/ip/tcp.hpp>
-#include <asio/ssl/stream.hpp>
+#include <asio/read.hpp>
+#include <asio/write.hpp>
 
 #include <cstdint>
 #include <memory>
@@ -43,7 +45,6 @@ struct BytesResult {
 class Stream {
 public:
     using TcpSocket = asio::ip::tcp::socket;
-    using TlsSocket = asio::ssl::stream<TcpSocket>;
 
     Stream();
     // Plain TCP over a connected (or not yet connected) socket.
@@ -95,11 +96,33 @@ public:
     Readiness peek();
 
 private:
+    // TLS run by OpenSSL on the socket itself rather than through Asio's buffered engine: each byte is copied once
+    // between our buffers and the kernel's, not once more through a buffer pair.
+    struct TlsSocket {
+        TcpSocket socket;
+        detail::TlsSession session;
+        // What went through since this connection last let its strand run other work.
+        std::size_t bytesSinceYield = 0;
+        unsigned callsSinceYield = 0;
+    };
     using Transport = std::variant<std::monostate, TcpSocket, TlsSocket>;
 
-    // Runs action(socket) on the TCP or the TLS socket within `limit`.
+    // Runs action(transport) on the TCP or the TLS socket within `limit`.
     template <typename Action>
     asio::awaitable<std::error_code> run(Duration limit, Action action);
+    // Calls `step` until it finishes, waiting between calls for the socket to become as ready as the session asks.
+    // A finished step's size is the whole operation's.
+    template <typename StepCall>
+    static asio::awaitable<std::error_code> drive(TlsSocket& tls, StepCall step);
+    static bool tooLongWithoutYield(TlsSocket& tls, std::size_t size);
+    asio::awaitable<std::error_code> handshake(bool asClient, Duration limit);
+    static asio::awaitable<std::error_code> readInto(TcpSocket& socket, std::span<std::uint8_t> into, bool whole,
+                                                     std::size_t& size);
+    static asio::awaitable<std::error_code> readInto(TlsSocket& tls, std::span<std::uint8_t> into, bool whole,
+                                                     std::size_t& size);
+    static asio::awaitable<std::error_code> writeFrom(TcpSocket& socket, ByteView bytes);
+    static asio::awaitable<std::error_code> writeFrom(TlsSocket& tls, ByteView bytes);
+    void forgetDescriptor();
 
     Transport transport_;
     TlsContext tlsContext_;

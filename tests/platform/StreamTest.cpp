@@ -5,9 +5,13 @@
 
 #include <asio/experimental/as_tuple.hpp>
 #include <asio/ssl/stream.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
 
 #include <array>
+#include <functional>
+#include <vector>
 
 using namespace qb::platform;
 using namespace std::chrono_literals;
@@ -213,4 +217,96 @@ TEST(StreamTest, OurListenerRefusesATls12OnlyClient) {
     ASSERT_TRUE(error);
     EXPECT_TRUE(*error);
     EXPECT_EQ(connections, 0);
+}
+
+// What a TLS connection's client side sees for each way its listener's side behaves. OpenSSL drives the socket
+// itself here, so the bulk case crosses many records and partial writes, and the others check that every end is a
+// value: a reset peer (with no SIGPIPE to kill the process), a silent peer under a time limit, a close from another
+// handler while a read waits.
+TEST(StreamTest, TlsBulkArrivesIntactAndEveryWayOfEndingIsAValue) {
+    constexpr std::size_t kPiece = (1 << 20) + 7;
+    Bytes bulk(6 * kPiece + 13);
+    for (std::size_t i = 0; i < bulk.size(); ++i)
+        bulk[i] = static_cast<std::uint8_t>(i * 131 + i / 4099);
+    const Bytes large(16 << 20, 0x5a);
+
+    enum class Listener { readsAllThenAnswers, resetsAtOnce, staysSilent };
+    struct Case {
+        const char* name;
+        Listener listener;
+        std::function<asio::awaitable<void>(Stream&)> client;
+    };
+    const std::vector<Case> cases = {
+        {"bulk", Listener::readsAllThenAnswers,
+         [&](Stream& stream) -> asio::awaitable<void> {
+             EXPECT_FALSE(co_await stream.writeAll(bulk, 10s));
+             const auto answer = co_await stream.readExactly(2, 10s);
+             EXPECT_EQ(toString(answer.bytes), "OK") << answer.error.message();
+             std::array<std::uint8_t, 8> rest{};
+             EXPECT_EQ((co_await stream.readSome(rest, 5s)).error, asio::error::eof);
+         }},
+        {"reset", Listener::resetsAtOnce,
+         [&](Stream& stream) -> asio::awaitable<void> {
+             const auto error = co_await stream.writeAll(large, 10s);
+             EXPECT_TRUE(error == asio::error::connection_reset || error == asio::error::broken_pipe)
+                 << error.message();
+         }},
+        {"time limit", Listener::staysSilent,
+         [&](Stream& stream) -> asio::awaitable<void> {
+             std::array<std::uint8_t, 8> into{};
+             EXPECT_EQ((co_await stream.readSome(into, 200ms)).error, asio::error::timed_out);
+             EXPECT_FALSE(stream.isOpen());
+             EXPECT_EQ((co_await stream.readFull(into, 1s)).error, asio::error::not_connected);
+             EXPECT_EQ(co_await stream.writeAll(asBytes("late"), 1s), asio::error::not_connected);
+         }},
+        {"closed while reading", Listener::staysSilent,
+         [&](Stream& stream) -> asio::awaitable<void> {
+             asio::steady_timer closer(co_await asio::this_coro::executor, 100ms);
+             closer.async_wait([&](std::error_code) { stream.close(); });
+             std::array<std::uint8_t, 8> into{};
+             EXPECT_EQ((co_await stream.readFull(into)).error, asio::error::operation_aborted);
+             stream.close();
+         }},
+    };
+
+    for (const auto& scenario : cases) {
+        SCOPED_TRACE(scenario.name);
+        asio::io_context io;
+        const auto identity = TestIdentity::make();
+        auto acceptor = listenOnLoopback(io, identity.serverContext());
+        std::vector<std::shared_ptr<Stream>> held;
+        acceptor->start([&](Stream accepted) {
+            auto stream = std::make_shared<Stream>(std::move(accepted));
+            held.push_back(stream);
+            if (scenario.listener == Listener::resetsAtOnce)
+                stream->abort();
+            if (scenario.listener != Listener::readsAllThenAnswers)
+                return;
+            asio::co_spawn(
+                io,
+                [&, stream]() -> asio::awaitable<void> {
+                    Bytes received(bulk.size());
+                    for (std::size_t at = 0; at < received.size(); at += kPiece) {
+                        const auto piece = std::span(received).subspan(at, std::min(kPiece, received.size() - at));
+                        EXPECT_FALSE((co_await stream->readFull(piece, 10s)).error);
+                    }
+                    EXPECT_TRUE(received == bulk);
+                    co_await stream->writeAll(asBytes("OK"), 5s);
+                    co_await stream->closeGracefully(5s);
+                },
+                asio::detached);
+        });
+        const auto finished = runFor(io, [&]() -> asio::awaitable<bool> {
+            auto [error, ours] = co_await connect(HostPort{"127.0.0.1", acceptor->port()},
+                                                  PinnedTls(pinTo(identity.certificateDer)), 5s);
+            EXPECT_FALSE(error) << error.message();
+            if (!error)
+                co_await scenario.client(ours);
+            acceptor->cancel();
+            for (const auto& theirs : held)
+                theirs->close();
+            co_return true;
+        }());
+        EXPECT_TRUE(finished);
+    }
 }
