@@ -150,7 +150,6 @@ void AddressForm::open() {
         showMessage({}, Tint::secondary);
         showStep(Step::entry);
         host_->setFocus();
-        Q_EMIT opened();
     }
 }
 
@@ -259,6 +258,7 @@ void AddressForm::showStep(Step step) {
     connect_->setVisible(step == Step::entry || step == Step::checking);
     confirm_->setVisible(step == Step::compare);
     refreshConnect();
+    Q_EMIT stepShown();
 }
 
 void AddressForm::showMessage(const QString& message, Tint tint) {

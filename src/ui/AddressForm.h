@@ -44,8 +44,8 @@ public:
     void retranslate();
 
 Q_SIGNALS:
-    // The fields were opened and need room.
-    void opened();
+    // Another step is shown; the form's height may have changed.
+    void stepShown();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -110,10 +110,14 @@ DevicesWindow::DevicesWindow(model::AppModel& model, QWidget* parent) : QDialog(
     sections->addStretch(1);
     scroll->setWidget(content);
     layout->addWidget(scroll, 1);
-    // An opened form grows below the fold when many devices are listed; it is brought into view.
-    connect(addressForm_, &AddressForm::opened, scroll, [scroll, form = addressForm_] {
-        // After the layout has made room for the fields.
-        QTimer::singleShot(0, form, [scroll, form] { scroll->ensureWidgetVisible(form); });
+    // The form grows below the fold when many devices are listed; each step it shows is brought into view.
+    connect(addressForm_, &AddressForm::stepShown, scroll, [scroll, form = addressForm_] {
+        // After the layout has made room for what the step shows.
+        QTimer::singleShot(0, form, [scroll, form] {
+            if (form->step() != AddressForm::Step::closed) {
+                scroll->ensureWidgetVisible(form);
+            }
+        });
     });
 
     refreshSoon_.setSingleShot(true);
