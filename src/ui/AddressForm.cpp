@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "model/AppModel.h"
+#include "model/DeviceAddress.h"
 #include "ui/Spinner.h"
 
 namespace qb::ui {
@@ -86,6 +87,7 @@ AddressForm::AddressForm(model::AppModel& model, QWidget* parent) : CardFrame(kS
     fields->addWidget(host_, 1);
     fields->addWidget(port_);
     connect(host_, &QLineEdit::textChanged, this, &AddressForm::refreshConnect);
+    connect(host_, &QLineEdit::editingFinished, this, &AddressForm::splitHostAndPort);
     connect(port_, &QLineEdit::textChanged, this, &AddressForm::refreshConnect);
     layout->addWidget(entry_);
 
@@ -241,6 +243,14 @@ void AddressForm::followPairing() {
         // Declined, cancelled on the other side, or the connection failed: the job's own text says which.
         showMessage(QString::fromStdString(job->state.message()), Tint::red);
         showStep(Step::entry);
+    }
+}
+
+void AddressForm::splitHostAndPort() {
+    // An address copied whole ("192.168.1.20:51234", "[fe80::1]:51234") goes into both fields.
+    if (const auto address = model::parseAddressText(host_->text().trimmed().toStdString())) {
+        host_->setText(QString::fromStdString(address->host));
+        port_->setText(QString::number(address->port));
     }
 }
 

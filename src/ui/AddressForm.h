@@ -55,6 +55,7 @@ private:
     void showStep(Step step);
     void showMessage(const QString& message, Tint tint);
     void refreshConnect();
+    void splitHostAndPort();
     void checked(const model::AddressCheck& result);
     void followPairing();
     std::optional<std::string> typedHost() const;

@@ -114,6 +114,12 @@ TEST_F(AddressFormTest, ConnectWaitsForASensibleHostAndPort) {
         type(QString::fromUtf8(host), QString::fromUtf8(port));
         EXPECT_EQ(button("connectAddress")->isEnabled(), allowed) << host << " " << port;
     }
+    // An address pasted whole is split when the field is left.
+    type(QStringLiteral("[fe80::1]:51234"), {});
+    Q_EMIT field("host")->editingFinished();
+    EXPECT_EQ(field("host")->text(), QStringLiteral("fe80::1"));
+    EXPECT_EQ(field("port")->text(), QStringLiteral("51234"));
+
     // Escape steps back and closes; the window itself stays.
     QTest::keyClick(field("host"), Qt::Key_Escape);
     EXPECT_EQ(form->step(), Step::closed);
