@@ -212,6 +212,7 @@ void AddressForm::confirm() {
         return;
     }
     pairingName_ = checked_->address.host;
+    pairingKey_ = checked_->fingerprint;
     pairingJob_ = model_.pairAddress(*std::exchange(checked_, std::nullopt));
     if (pairingJob_.empty()) {
         // Already one of mine: only its address was replaced.
@@ -230,18 +231,20 @@ void AddressForm::followPairing() {
     }
     const auto& jobs = model_.jobs();
     const auto job = std::find_if(jobs.begin(), jobs.end(), [&](const auto& each) { return each.id == pairingJob_; });
-    if (job == jobs.end() || job->state.isRunning()) {
+    if (job != jobs.end() && job->state.isRunning()) {
         return;
     }
     pairingJob_.clear();
-    if (job->state.isDone()) {
+    // A job that is gone already ended; whether the key is mine now tells how.
+    const auto& mine = model_.myDevices();
+    if (job == jobs.end() ? std::find(mine.begin(), mine.end(), pairingKey_) != mine.end() : job->state.isDone()) {
         host_->clear();
         port_->clear();
         showMessage(text("pair.added", pairingName_), Tint::green);
         showStep(Step::closed);
     } else {
         // Declined, cancelled on the other side, or the connection failed: the job's own text says which.
-        showMessage(QString::fromStdString(job->state.message()), Tint::red);
+        showMessage(job == jobs.end() ? QString() : QString::fromStdString(job->state.message()), Tint::red);
         showStep(Step::entry);
     }
 }

@@ -68,6 +68,7 @@ private:
     std::optional<model::AddressCheck> checked_;
     std::string pairingJob_;
     std::string pairingName_;
+    std::string pairingKey_;
 
     QLabel* title_ = nullptr;
     QToolButton* opener_ = nullptr;
