@@ -63,7 +63,6 @@ QPushButton* button(const char* name, QWidget* parent) {
 AddressForm::AddressForm(model::AppModel& model, QWidget* parent) : CardFrame(kStyle.look, parent), model_(model) {
     setObjectName(QStringLiteral("addressForm"));
     auto* layout = column(this, kStyle.spacing, kStyle.padding);
-
     auto* header = row(nullptr, kStyle.spacing);
     title_ = new QLabel(this);
     opener_ = symbolButton(Symbol::add, Tint::accent, TextStyle::headline, "addr.title", this);
@@ -72,7 +71,21 @@ AddressForm::AddressForm(model::AppModel& model, QWidget* parent) : CardFrame(kS
     header->addWidget(title_, 1);
     header->addWidget(opener_);
     layout->addLayout(header);
+    layout->addWidget(makeEntry());
+    layout->addWidget(makeCompare());
+    message_ = new QLabel(this);
+    message_->setObjectName(QStringLiteral("addressMessage"));
+    message_->setWordWrap(true);
+    layout->addWidget(message_);
+    layout->addWidget(makeButtons());
 
+    connect(&model_, &model::AppModel::changed, this, &AddressForm::followPairing);
+    retranslate();
+    showMessage({}, Tint::secondary);
+    showStep(Step::closed);
+}
+
+QWidget* AddressForm::makeEntry() {
     entry_ = new QWidget(this);
     auto* fields = row(entry_, kStyle.spacing);
     host_ = new QLineEdit(entry_);
@@ -89,12 +102,15 @@ AddressForm::AddressForm(model::AppModel& model, QWidget* parent) : CardFrame(kS
     connect(host_, &QLineEdit::textChanged, this, &AddressForm::refreshConnect);
     connect(host_, &QLineEdit::editingFinished, this, &AddressForm::splitHostAndPort);
     connect(port_, &QLineEdit::textChanged, this, &AddressForm::refreshConnect);
-    layout->addWidget(entry_);
+    return entry_;
+}
 
+QWidget* AddressForm::makeCompare() {
     compare_ = new QWidget(this);
-    auto* compareColumn = column(compare_, kStyle.spacing / 2);
+    auto* lines = column(compare_, kStyle.spacing / 2);
     keyPrefix_ = new QLabel(compare_);
     keyPrefix_->setObjectName(QStringLiteral("keyPrefix"));
+    // Large and monospaced: eight characters read aloud or held beside another screen.
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     mono.setPointSizeF(textFont(TextStyle::title2).pointSizeF());
     mono.setWeight(QFont::DemiBold);
@@ -104,15 +120,12 @@ AddressForm::AddressForm(model::AppModel& model, QWidget* parent) : CardFrame(kS
     compareText_->setObjectName(QStringLiteral("compareText"));
     compareText_->setWordWrap(true);
     styleText(*compareText_, TextStyle::caption, Tint::secondary);
-    compareColumn->addWidget(keyPrefix_);
-    compareColumn->addWidget(compareText_);
-    layout->addWidget(compare_);
+    lines->addWidget(keyPrefix_);
+    lines->addWidget(compareText_);
+    return compare_;
+}
 
-    message_ = new QLabel(this);
-    message_->setObjectName(QStringLiteral("addressMessage"));
-    message_->setWordWrap(true);
-    layout->addWidget(message_);
-
+QWidget* AddressForm::makeButtons() {
     buttons_ = new QWidget(this);
     auto* actions = row(buttons_, kStyle.spacing);
     spinner_ = new Spinner(buttons_);
@@ -127,12 +140,7 @@ AddressForm::AddressForm(model::AppModel& model, QWidget* parent) : CardFrame(kS
     actions->addWidget(cancel_);
     actions->addWidget(connect_);
     actions->addWidget(confirm_);
-    layout->addWidget(buttons_);
-
-    connect(&model_, &model::AppModel::changed, this, &AddressForm::followPairing);
-    retranslate();
-    showMessage({}, Tint::secondary);
-    showStep(Step::closed);
+    return buttons_;
 }
 
 void AddressForm::retranslate() {

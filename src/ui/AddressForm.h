@@ -52,6 +52,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    QWidget* makeEntry();
+    QWidget* makeCompare();
+    QWidget* makeButtons();
     void showStep(Step step);
     void showMessage(const QString& message, Tint tint);
     void refreshConnect();
