@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Renders every main state of the interface under a virtual X display into build/screenshots/, in English,
 # Japanese and Thai: the panel (empty; devices with a drag hovering; requests; transfers; a full inbox;
-# everything at the minimum size), the settings popover, the devices window, the tray menu with its
-# language submenu and the share banner; the English set again on a dark desktop in build/screenshots/dark/. Texts that do not fit are listed on standard error and fail the run.
+# everything at the minimum size), the settings popover, the devices window and its add-by-address form
+# (filled in with an error, and at the key comparison), the tray menu with its language submenu and the share
+# banner; the English set again on a dark desktop in build/screenshots/dark/. Texts that do not fit are listed
+# on standard error and fail the run.
 #   tools/screenshots.sh [build folder]   (default: build/dev)
 set -euo pipefail
 

@@ -271,7 +271,7 @@ void AppDelegate::fillShareMenu() {
     shareMenu_->clear();
     const model::DeviceLists lists = model_->deviceLists();
     for (const std::string& id : lists.listedDevices()) {
-        if (const auto peer = lists.isOnline(id) ? lists.onlinePeerRaw(id) : std::nullopt) {
+        if (const auto peer = lists.onlinePeer(id)) {
             shareMenu_->addAction(QString::fromStdString(lists.displayName(id)), this,
                                   [this, peer = *peer] { model_->sendShare(peer); });
         }

@@ -28,10 +28,27 @@ std::shared_ptr<PresenceMonitor> PresenceMonitor::create(MainLoop loop, Probe pr
 PresenceMonitor::PresenceMonitor(PrivateTag, MainLoop loop, Probe probe, PresenceTimings timings)
     : loop_(std::move(loop)), probe_(std::move(probe)), timings_(timings) {}
 
-void PresenceMonitor::start(std::function<std::vector<Peer>()> peers) {
+void PresenceMonitor::start(std::function<std::vector<Peer>()> peers, std::function<bool(const Peer&)> unvouched) {
     peersProvider_ = std::move(peers);
+    if (unvouched) {
+        presumeAway(peersProvider_(), unvouched);
+    }
     scheduleTick(++timer_);
     tick();
+}
+
+void PresenceMonitor::presumeAway(const std::vector<Peer>& peers, const std::function<bool(const Peer&)>& unvouched) {
+    const auto before = unreachable_;
+    for (const auto& peer : peers) {
+        // A failure count, even of zero, means the peer has been watched before.
+        if (!failures_.contains(peer.serviceName) && unvouched(peer)) {
+            failures_[peer.serviceName] = timings_.failThreshold;
+            unreachable_.insert(peer.serviceName);
+        }
+    }
+    if (unreachable_ != before && onChange) {
+        onChange();
+    }
 }
 
 void PresenceMonitor::scheduleTick(unsigned timer) {

@@ -43,10 +43,13 @@ public:
     // Called whenever the membership of `unreachable` changes.
     std::function<void()> onChange;
 
-    // (Re)starts the period with the peers to watch and probes at once. On the main loop's thread.
-    void start(std::function<std::vector<Peer>()> peers);
+    // (Re)starts the period with the peers to watch and probes at once. On the main loop's thread. A peer that
+    // is watched now and for which `unvouched` holds (a stored address, which no advertisement vouches for)
+    // counts as unreachable until a probe of it answers; one added later was just reached by whoever added it.
+    void start(std::function<std::vector<Peer>()> peers, std::function<bool(const Peer&)> unvouched = {});
 
 private:
+    void presumeAway(const std::vector<Peer>& peers, const std::function<bool(const Peer&)>& unvouched);
     void scheduleTick(unsigned timer);
     void tick();
     void prune(const std::vector<Peer>& peers);

@@ -268,8 +268,8 @@ void AppModel::checkAddress(const std::string& host, std::uint16_t port,
     sending_->checkAddress(host, port, std::move(done));
 }
 
-void AppModel::pairAddress(const AddressCheck& checked, const std::optional<std::string>& label) {
-    sending_->pairAddress(checked, label);
+std::string AppModel::pairAddress(const AddressCheck& checked, const std::optional<std::string>& label) {
+    return sending_->pairAddress(checked, label);
 }
 
 std::map<std::string, platform::HostPort> AppModel::deviceAddresses() const {

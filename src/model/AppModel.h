@@ -164,12 +164,14 @@ public:
     // once the model is gone, with the key or the reason it could not be read.
     void checkAddress(const std::string& host, std::uint16_t port, std::function<void(const AddressCheck&)> done);
     // Once the user has confirmed the key's first characters: pairs with that key pinned, as pairDevice does, and
-    // on success stores the address for the key. `label` names the device; unset, the host does.
-    void pairAddress(const AddressCheck& checked, const std::optional<std::string>& label = std::nullopt);
+    // on success stores the address for the key. `label` names the device; unset, the host does. Answers the
+    // pairing job's id, whose state tells how it ends; empty when no pairing was needed (a device already paired
+    // only has its address replaced) or possible.
+    std::string pairAddress(const AddressCheck& checked, const std::optional<std::string>& label = std::nullopt);
     // Key fingerprint -> stored address, for every device that has one.
     std::map<std::string, platform::HostPort> deviceAddresses() const;
-    // Where a listed device can be sent to: its discovered peer while DNS-SD sees it (the advertised endpoint
-    // wins), else its stored address with its key pinned; none when it has neither.
+    // Where a listed device can be sent to: what answers of its discovered peer (the advertised endpoint wins) and
+    // its stored address with its key pinned; none when it has neither.
     std::optional<Peer> reachablePeer(const std::string& id) const;
 
     // Device lists, computed on demand.
@@ -177,6 +179,8 @@ public:
     std::vector<std::string> listedDevices() const { return deviceLists().listedDevices(); }
     std::optional<Peer> onlinePeerRaw(const std::string& id) const { return deviceLists().onlinePeerRaw(id); }
     bool isOnline(const std::string& id) const { return deviceLists().isOnline(id); }
+    // The peer a listed device is shown with and sent to while it is online; none while it is offline.
+    std::optional<Peer> onlinePeer(const std::string& id) const { return deviceLists().onlinePeer(id); }
     std::string displayName(const std::string& id) const { return deviceLists().displayName(id); }
     std::vector<Peer> nearbyPeers() const { return deviceLists().nearbyPeers(); }
     std::string listedId(const Peer& peer) const { return deviceLists().listedId(peer); }

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "model/DeviceAddress.h"
+#include "transfer/Wire.h"
+
 namespace qb::model {
 
 namespace {
@@ -50,9 +53,50 @@ std::optional<Peer> DeviceLists::onlinePeerRaw(const std::string& id) const {
     return std::nullopt;
 }
 
-bool DeviceLists::isOnline(const std::string& id) const {
-    const auto peer = onlinePeerRaw(id);
-    return peer && !in_.unreachable.contains(peer->serviceName);
+std::optional<Peer> DeviceLists::addressPeer(const std::string& id) const {
+    const auto stored = in_.deviceAddresses.find(id);
+    const auto address = stored == in_.deviceAddresses.end() ? std::nullopt : parseAddressText(stored->second);
+    if (!address) {
+        return std::nullopt;
+    }
+    return Peer{displayName(id), id, *address, transfer::Wire::generationTls, id};
+}
+
+bool DeviceLists::isStoredAddress(const Peer& peer) const {
+    const auto stored = addressPeer(peer.serviceName);
+    return stored && stored->endpoint == peer.endpoint;
+}
+
+std::optional<Peer> DeviceLists::onlinePeer(const std::string& id) const {
+    // The advertised endpoint wins; the stored address stands in while the advertised one does not answer.
+    for (auto peer : {onlinePeerRaw(id), addressPeer(id)}) {
+        if (peer && !in_.unreachable.contains(peer->serviceName)) {
+            return peer;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<Peer> DeviceLists::reachablePeer(const std::string& id) const {
+    if (auto peer = onlinePeer(id)) {
+        return peer;
+    }
+    if (auto peer = onlinePeerRaw(id)) {
+        return peer;
+    }
+    return addressPeer(id);
+}
+
+std::vector<Peer> DeviceLists::watchedPeers() const {
+    std::vector<Peer> watched;
+    for (const std::string& id : in_.myDevices) {
+        for (auto peer : {onlinePeerRaw(id), addressPeer(id)}) {
+            if (peer) {
+                watched.push_back(std::move(*peer));
+            }
+        }
+    }
+    return watched;
 }
 
 std::string DeviceLists::displayName(const std::string& id) const {

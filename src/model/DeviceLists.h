@@ -23,6 +23,7 @@ public:
         const std::string& deviceName;
         const std::string& ownKey;
         const std::set<std::string>& unreachable;  // service names
+        const TextMap& deviceAddresses;            // key fingerprint -> stored "host:port"
     };
 
     explicit DeviceLists(Inputs inputs) : in_(inputs) {}
@@ -31,8 +32,19 @@ public:
     std::vector<std::string> listedDevices() const;
     // The discovered peer that a device id stands for, or none.
     std::optional<Peer> onlinePeerRaw(const std::string& id) const;
-    // A listed device is online when its peer is discovered and not marked unreachable.
-    bool isOnline(const std::string& id) const;
+    // A device added by address, at its stored address: a peer named by the id (its key), pinned to that key.
+    std::optional<Peer> addressPeer(const std::string& id) const;
+    // Whether `peer` is a stored address rather than a discovered service.
+    bool isStoredAddress(const Peer& peer) const;
+    // The peer a listed device is shown with and sent to while online: its discovered peer unless marked
+    // unreachable, else its stored address unless marked unreachable; none while it is offline.
+    std::optional<Peer> onlinePeer(const std::string& id) const;
+    bool isOnline(const std::string& id) const { return onlinePeer(id).has_value(); }
+    // Where a device can be tried even when nothing vouches for it: onlinePeer, else the discovered peer, else
+    // the stored address.
+    std::optional<Peer> reachablePeer(const std::string& id) const;
+    // What the presence monitor probes: of each of my devices, its discovered peer and its stored address.
+    std::vector<Peer> watchedPeers() const;
     std::string displayName(const std::string& id) const;
     // Discovered peers that are neither my devices nor holders of a recorded key.
     std::vector<Peer> nearbyPeers() const;

@@ -70,19 +70,9 @@ void Discovery::startMonitor() {
             model->setUnreachable(locked->unreachable());
         }
     };
-    // Only the user's own devices that are advertised right now are watched.
-    monitor_->start([model] {
-        std::vector<Peer> watched;
-        if (!model) {
-            return watched;
-        }
-        for (const auto& id : model->myDevices()) {
-            if (auto peer = model->onlinePeerRaw(id)) {
-                watched.push_back(std::move(*peer));
-            }
-        }
-        return watched;
-    });
+    // Only the user's own devices are watched: those advertised right now, and those with a stored address.
+    monitor_->start([model] { return model ? model->deviceLists().watchedPeers() : std::vector<Peer>{}; },
+                    [model](const Peer& peer) { return model && model->deviceLists().isStoredAddress(peer); });
 }
 
 }  // namespace qb::model

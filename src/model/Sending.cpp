@@ -144,7 +144,7 @@ void Sending::pairDevice(const Peer& peer) {
     startPairing(peer, std::nullopt);
 }
 
-void Sending::startPairing(const Peer& peer, const std::optional<platform::HostPort>& address) {
+std::string Sending::startPairing(const Peer& peer, const std::optional<platform::HostPort>& address) {
     const Settings& values = settings_.values();
     const std::string jobId = appendJob(l10n::L::format(l10n::L::t("pair.waiting"), {peer.name}), peer, true);
 
@@ -152,7 +152,7 @@ void Sending::startPairing(const Peer& peer, const std::optional<platform::HostP
     if (known != values.knownKeys.end() && known->second != *peer.key &&
         !trust_.trustNewKey(peer.name, known->second, *peer.key)) {
         jobs_.setState(jobId, TransferJob::State::failed(identityChangedText()));
-        return;
+        return jobId;
     }
     const QPointer<QObject> guard(&lifetime_);
     auto completion = [this, guard, jobId, peer, address](transfer::TransferResult result) {
@@ -162,6 +162,7 @@ void Sending::startPairing(const Peer& peer, const std::optional<platform::HostP
     };
     hooks_.pair(peer.endpoint, values.deviceName, *peer.key, std::move(completion),
                 jobs_.cancels().watchOutgoing(jobId));
+    return jobId;
 }
 
 void Sending::finishPairing(const std::string& jobId, const Peer& peer,

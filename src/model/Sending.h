@@ -44,12 +44,13 @@ public:
     // once this is gone, with the key or the reason it could not be read.
     void checkAddress(const std::string& host, std::uint16_t port, std::function<void(const AddressCheck&)> done);
     // Once the user has confirmed the key's first characters: pairs with that key pinned, as pairDevice does, and
-    // on success stores the address for the key. `label` names the device; unset, the host does.
-    void pairAddress(const AddressCheck& checked, const std::optional<std::string>& label);
+    // on success stores the address for the key. `label` names the device; unset, the host does. Answers the
+    // pairing job's id; empty when no pairing was started.
+    std::string pairAddress(const AddressCheck& checked, const std::optional<std::string>& label);
 
 private:
-    // The handshake part of pairing; `address` is stored for the key when it succeeds.
-    void startPairing(const Peer& peer, const std::optional<platform::HostPort>& address);
+    // The handshake part of pairing; `address` is stored for the key when it succeeds. Answers the job's id.
+    std::string startPairing(const Peer& peer, const std::optional<platform::HostPort>& address);
     void finishSend(const std::string& jobId, const std::string& peerName, const std::optional<std::string>& pinned,
                     const transfer::TransferResult& result);
     void finishPairing(const std::string& jobId, const Peer& peer, const std::optional<platform::HostPort>& address,

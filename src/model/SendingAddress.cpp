@@ -39,16 +39,16 @@ void Sending::checkAddress(const std::string& host, std::uint16_t port, std::fun
     });
 }
 
-void Sending::pairAddress(const AddressCheck& checked, const std::optional<std::string>& label) {
+std::string Sending::pairAddress(const AddressCheck& checked, const std::optional<std::string>& label) {
     if (!checked.ok() || checked.fingerprint == trust_.ownKey()) {
-        return;
+        return {};
     }
     const std::string& key = checked.fingerprint;
     const auto& myDevices = settings_.values().myDevices;
     if (std::find(myDevices.begin(), myDevices.end(), key) != myDevices.end()) {
         // Already paired: the address it was found at this time replaces the old one.
         trust_.storeAddress(key, checked.address);
-        return;
+        return {};
     }
     Peer peer;
     peer.name = label && !label->empty() ? *label : checked.address.host;
@@ -56,7 +56,7 @@ void Sending::pairAddress(const AddressCheck& checked, const std::optional<std::
     peer.endpoint = checked.address;
     peer.proto = transfer::Wire::generationTls;
     peer.key = key;
-    startPairing(peer, checked.address);
+    return startPairing(peer, checked.address);
 }
 
 }  // namespace qb::model

@@ -6,7 +6,6 @@
 #include "l10n/L.h"
 #include "model/DeviceAddress.h"
 #include "model/ModelSettings.h"
-#include "transfer/Wire.h"
 
 namespace qb::model {
 
@@ -103,18 +102,7 @@ std::map<std::string, platform::HostPort> TrustStore::deviceAddresses() const {
 }
 
 std::optional<Peer> TrustStore::reachablePeer(const std::string& id) const {
-    const DeviceLists lists = deviceLists();
-    if (auto discovered = lists.onlinePeerRaw(id)) {
-        return discovered;
-    }
-    const TextMap& stored = settings_.values().deviceAddresses;
-    const auto entry = stored.find(id);
-    const auto address = entry == stored.end() ? std::nullopt : parseAddressText(entry->second);
-    if (!address) {
-        return std::nullopt;
-    }
-    // The id of a device stored with an address is its key fingerprint; the key is pinned as when paired.
-    return Peer{lists.displayName(id), id, *address, transfer::Wire::generationTls, id};
+    return deviceLists().reachablePeer(id);
 }
 
 void TrustStore::recordKnownKey(const std::string& name, const std::string& key) {
@@ -196,8 +184,8 @@ void TrustStore::setUnreachable(std::set<std::string> serviceNames) {
 
 DeviceLists TrustStore::deviceLists() const {
     const Settings& values = settings_.values();
-    return DeviceLists(
-        {values.myDevices, values.deviceNames, values.knownKeys, peers_, values.deviceName, ownKey(), unreachable_});
+    return DeviceLists({values.myDevices, values.deviceNames, values.knownKeys, peers_, values.deviceName, ownKey(),
+                        unreachable_, values.deviceAddresses});
 }
 
 }  // namespace qb::model

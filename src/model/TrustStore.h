@@ -43,8 +43,8 @@ public:
     void storeAddress(const std::string& key, const platform::HostPort& address);
     // Key fingerprint -> stored address, for every device that has one.
     std::map<std::string, platform::HostPort> deviceAddresses() const;
-    // Where a listed device can be sent to: its discovered peer while DNS-SD sees it (the advertised endpoint
-    // wins), else its stored address with its key pinned; none when it has neither.
+    // Where a listed device can be sent to: what answers of its discovered peer (the advertised endpoint wins) and
+    // its stored address with its key pinned; none when it has neither.
     std::optional<Peer> reachablePeer(const std::string& id) const;
     // Records `key` as the known key of the device named `name`.
     void recordKnownKey(const std::string& name, const std::string& key);

@@ -3,7 +3,6 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
@@ -11,9 +10,11 @@
 #include <QVBoxLayout>
 
 #include "model/AppModel.h"
+#include "ui/AddressForm.h"
 #include "ui/CardFrame.h"
 #include "ui/ElidedLabel.h"
 #include "ui/NearbyPeerRow.h"
+#include "ui/Spinner.h"
 
 namespace qb::ui {
 
@@ -27,8 +28,6 @@ struct DevicesWindowStyle {
     CardLook rowLook{Tint::secondary, 0.08, 0.0, 1.0, 8.0};
     QMargins rowPadding{12, 8, 12, 8};
     std::size_t shortKeyLength = 8;
-    int spinnerSize = 12;
-    std::chrono::milliseconds spinnerStep{80};
 };
 const DevicesWindowStyle kStyle;
 
@@ -36,35 +35,6 @@ QPointer<DevicesWindow>& shown() {
     static QPointer<DevicesWindow> window;
     return window;
 }
-
-// A small turning arc: the search for devices never ends while the window is open.
-class Spinner : public QWidget {
-public:
-    explicit Spinner(QWidget* parent) : QWidget(parent) {
-        setFixedSize(kStyle.spinnerSize, kStyle.spinnerSize);
-        ticker_.setInterval(kStyle.spinnerStep);
-        connect(&ticker_, &QTimer::timeout, this, [this] {
-            angle_ = (angle_ + 30) % 360;
-            update();
-        });
-        ticker_.start();
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QRectF area = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
-        painter.setPen(QPen(tintColor(palette(), Tint::secondary, 0.25), 2.0));
-        painter.drawEllipse(area);
-        painter.setPen(QPen(tintColor(palette(), Tint::secondary), 2.0, Qt::SolidLine, Qt::RoundCap));
-        painter.drawArc(area, -angle_ * 16, 100 * 16);
-    }
-
-private:
-    QTimer ticker_;
-    int angle_ = 0;
-};
 
 QLabel* heading(QWidget* parent) {
     auto* label = new QLabel(parent);
@@ -133,9 +103,22 @@ DevicesWindow::DevicesWindow(model::AppModel& model, QWidget* parent) : QDialog(
     auto* nearby = new QWidget(content);
     nearby_ = column(nearby, kStyle.rowSpacing);
     sections->addWidget(nearby);
+    // Below the nearby devices, where a user looks when theirs does not show up.
+    sections->addSpacing(kStyle.headingGap);
+    addressForm_ = new AddressForm(model_, content);
+    sections->addWidget(addressForm_);
     sections->addStretch(1);
     scroll->setWidget(content);
     layout->addWidget(scroll, 1);
+    // The form grows below the fold when many devices are listed; each step it shows is brought into view.
+    connect(addressForm_, &AddressForm::stepShown, scroll, [scroll, form = addressForm_] {
+        // After the layout has made room for what the step shows.
+        QTimer::singleShot(0, form, [scroll, form] {
+            if (form->step() != AddressForm::Step::closed) {
+                scroll->ensureWidgetVisible(form);
+            }
+        });
+    });
 
     refreshSoon_.setSingleShot(true);
     refreshSoon_.setInterval(0);
@@ -151,6 +134,7 @@ void DevicesWindow::refresh() {
     done_->setText(text("settings.done"));
     mineHeading_->setText(text("peers.mine"));
     nearbyHeading_->setText(text("peers.nearby"));
+    addressForm_->retranslate();
     for (QWidget* old : rows_) {
         old->hide();
         old->deleteLater();
@@ -178,8 +162,8 @@ void DevicesWindow::refresh() {
 }
 
 QWidget* DevicesWindow::makeMyDeviceRow(const std::string& id) {
-    auto peer = model_.onlinePeerRaw(id);
-    const bool online = peer && !model_.unreachable().contains(peer->serviceName);
+    const auto peer = model_.onlinePeer(id);
+    const bool online = peer.has_value();
     auto* entry = new CardFrame(kStyle.rowLook, this);
     entry->setObjectName(QStringLiteral("myDevice"));
     auto* line = row(entry, kStyle.rowSpacing, kStyle.rowPadding);

@@ -15,8 +15,10 @@ class AppModel;
 
 namespace qb::ui {
 
-// My devices with their state, and the devices found nearby to add. One window at a time, modal over the
-// panel; "Done" (or Return) closes it.
+class AddressForm;
+
+// My devices with their state, the devices found nearby to add, and adding one by its address. One window at a
+// time, modal over the panel; "Done" (or Return) closes it.
 class DevicesWindow : public QDialog {
     Q_OBJECT
 
@@ -25,6 +27,7 @@ public:
     static void present(model::AppModel& model, QWidget* parent);
     // The window now shown, if any.
     static DevicesWindow* current();
+    AddressForm& addressForm() const { return *addressForm_; }
 
     DevicesWindow(model::AppModel& model, QWidget* parent);
 
@@ -41,6 +44,7 @@ private:
     QLabel* nearbyHeading_ = nullptr;
     QVBoxLayout* mine_ = nullptr;
     QVBoxLayout* nearby_ = nullptr;
+    AddressForm* addressForm_ = nullptr;
     std::vector<QWidget*> rows_;
 };
 

@@ -249,10 +249,7 @@ void PanelView::refreshDevices() {
     std::vector<std::pair<std::string, bool>> listed;
     std::vector<std::optional<model::Peer>> reachable;
     for (const std::string& id : model_.listedDevices()) {
-        auto peer = model_.onlinePeerRaw(id);
-        if (peer && model_.unreachable().contains(peer->serviceName)) {
-            peer.reset();
-        }
+        auto peer = model_.onlinePeer(id);
         listed.emplace_back(id, peer.has_value());
         reachable.push_back(std::move(peer));
     }

@@ -48,6 +48,17 @@ protected:
         EXPECT_TRUE(waitUntil([&] { return result.has_value(); }, std::chrono::seconds(30)));
         return result.value_or(model::AddressCheck{});
     }
+    // The whole road of adding by address, the receiver's user accepting.
+    void pairByAddress(std::uint16_t port) {
+        const auto checked = check(sender(), "127.0.0.1", port);
+        ASSERT_TRUE(checked.ok()) << checked.error.message();
+        if (sender().pairAddress(checked).empty()) {
+            return;  // already paired: the address was replaced
+        }
+        ASSERT_TRUE(waitUntil([&] { return receiver().requests().size() == 1; }));
+        receiver().respond(receiver().requests().front(), true, false);
+        ASSERT_TRUE(waitUntil([&] { return !sender().myDevices().empty(); }));
+    }
     model::AppModel& receiver() { return *receiving.model; }
     model::AppModel& sender() { return sending.model ? *sending.model : sending.make(); }
 
@@ -88,6 +99,28 @@ TEST_F(AddressTest, TheKeyIsShownPairedAfterConfirmationStoredWithItsAddressAndS
     sender().removeDevice(key);
     EXPECT_TRUE(sender().deviceAddresses().empty());
     EXPECT_FALSE(sender().reachablePeer(key));
+}
+
+TEST_F(AddressTest, ADeviceAddedByAddressIsOnlineWhileItsListenerAnswersThere) {
+    const std::string key = receiverIdentity.ownFingerprint();
+    pairByAddress(listen());
+    // As on the next start: nothing but a probe vouches for a stored address, so it starts offline.
+    sending.config.discovery.presence = {std::chrono::milliseconds(50), std::chrono::seconds(3), 2};
+    sending.make().setReceiveMode(model::ReceiveMode::off);
+    sender().start();
+    EXPECT_FALSE(sender().isOnline(key));
+    ASSERT_TRUE(waitUntil([&] { return sender().isOnline(key); }));
+    EXPECT_EQ(sender().onlinePeer(key)->key, key);
+
+    receiver().setReceiveMode(model::ReceiveMode::off);
+    ASSERT_TRUE(waitUntil([&] { return !sender().isOnline(key); }));
+    // Back on another port, where adding it again finds it: its address is replaced, with no second pairing.
+    receiver().setReceiveMode(model::ReceiveMode::everyone);
+    ASSERT_TRUE(waitUntil([&] { return receiver().port() != 0; }));
+    pairByAddress(receiver().port());
+    EXPECT_TRUE(receiver().requests().empty());
+    EXPECT_EQ(sender().deviceAddresses().at(key).port, receiver().port());
+    EXPECT_TRUE(waitUntil([&] { return sender().isOnline(key); }));
 }
 
 // The other reasons are the probe's own (AddressProbeTest); the model adds these two.

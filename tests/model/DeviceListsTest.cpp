@@ -23,9 +23,11 @@ struct Lists {
     std::string deviceName = "Me";
     std::string ownKey = OWN;
     std::set<std::string> unreachable{};
+    model::TextMap deviceAddresses{};
 
     model::DeviceLists view() const {
-        return model::DeviceLists({myDevices, deviceNames, knownKeys, peers, deviceName, ownKey, unreachable});
+        return model::DeviceLists(
+            {myDevices, deviceNames, knownKeys, peers, deviceName, ownKey, unreachable, deviceAddresses});
     }
 };
 
@@ -67,6 +69,34 @@ TEST(DeviceListsTest, NearbyLeavesOutMyDevicesAndRecordedKeysAndListedIdPrefersM
     EXPECT_EQ(in.view().listedId(peer("Desk", k2, "svc-1")), "svc-1");
     EXPECT_EQ(in.view().listedId(peer("Desk", k2, "svc-2")), k2);
     EXPECT_EQ(in.view().listedId(peer("Desk", std::nullopt, "svc-2")), "Desk");
+}
+
+TEST(DeviceListsTest, TheAdvertisedEndpointWinsAndTheStoredAddressStandsInWhileItDoesNotAnswer) {
+    Lists in{.myDevices = {K1}, .deviceNames = {{K1, "Studio"}}, .deviceAddresses = {{K1, "[fe80::1]:5000"}}};
+    const Peer stored{"Studio", K1, platform::HostPort("fe80::1", 5000), 5, K1};
+    struct Case {
+        bool advertised;
+        std::set<std::string> unreachable;
+        std::optional<std::string> online;  // service name of the peer shown and sent to, none when offline
+        std::string sendTo;                 // service name of reachablePeer
+    };
+    for (const auto& [advertised, unreachable, online, sendTo] : std::vector<Case>{{true, {}, "svc", "svc"},
+                                                                                   {true, {"svc"}, K1, K1},
+                                                                                   {true, {"svc", K1}, {}, "svc"},
+                                                                                   {false, {}, K1, K1},
+                                                                                   {false, {K1}, {}, K1}}) {
+        in.peers = advertised ? std::vector<Peer>{peer("Studio", K1, "svc")} : std::vector<Peer>{};
+        in.unreachable = unreachable;
+        const auto shown = in.view().onlinePeer(K1);
+        EXPECT_EQ(shown ? std::optional(shown->serviceName) : std::nullopt, online) << advertised << sendTo;
+        EXPECT_EQ(in.view().reachablePeer(K1)->serviceName, sendTo);
+        EXPECT_EQ(in.view().watchedPeers().size(), advertised ? 2u : 1u);
+    }
+    EXPECT_EQ(in.view().addressPeer(K1), stored);
+    EXPECT_TRUE(in.view().isStoredAddress(stored));
+    EXPECT_FALSE(in.view().isStoredAddress(peer("Studio", K1, K1)));
+    in.deviceAddresses.clear();
+    EXPECT_FALSE(in.view().reachablePeer(K1));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Renders every main state of the interface to PNG files for review: the panel (empty, with devices and a
 // drag hovering, with requests, with transfers, with a full inbox, everything at the minimum size), the
-// settings popover, the devices window, the tray menu with its language submenu and the share banner.
+// settings popover, the devices window with and without its add-by-address form, the tray menu with its
+// language submenu and the share banner.
 //   screenshot_scenes <output folder> <language code> [dark]
 // Each scene runs on its own model with private settings and receive folder in a temporary folder; nothing
 // leaves the process but a listener on 127.0.0.1. Labels and buttons whose text does not fit are reported
@@ -19,6 +20,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
@@ -29,11 +31,15 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <asio/io_context.hpp>
 #include <asio/ip/address_v4.hpp>
+#include <asio/ip/tcp.hpp>
 
 #include "app/Application.h"
+#include "identity/Identity.h"
 #include "model/AppModel.h"
 #include "model/PathText.h"
+#include "ui/AddressForm.h"
 #include "ui/DevicesWindow.h"
 #include "ui/ElidedLabel.h"
 #include "ui/PanelView.h"
@@ -69,6 +75,22 @@ void pause(std::chrono::milliseconds time) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Runs the event loop until `done` holds, for at most `limit`.
+bool pauseUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 15s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return done();
+}
+
+// A loopback port that nothing listens on any more.
+std::uint16_t closedPort() {
+    asio::io_context context;
+    asio::ip::tcp::acceptor acceptor(context, {asio::ip::address_v4::loopback(), 0});
+    return acceptor.local_endpoint().port();
 }
 
 // Reports every visible label or button whose text is wider than the room it has.
@@ -125,6 +147,7 @@ public:
             kMinimumPanel);
         settingsScene();
         devicesWindowScene();
+        addressScenes();
         trayMenuScene();
         // Two items handed over by the file manager, waiting above the devices for a click on one.
         panelScene("10-share", [this](qb::model::AppModel& model, qb::ui::PanelView&) {
@@ -290,6 +313,50 @@ private:
         auto* window = qb::ui::DevicesWindow::current();
         clipped_ += reportClipping(*window, QStringLiteral("devices window"));
         save(window->grab(), "08-devices-window");
+        delete window;
+    }
+
+    // The form filled in, with the text for a port where nothing answers, then the key to compare, read from a
+    // second listener of ours on loopback with a key of its own.
+    void addressScenes() {
+        QTemporaryDir otherDir;
+        const fs::path otherRoot = qb::model::toPath(otherDir.path());
+        qb::identity::Identity otherIdentity({false, otherRoot / "keys", otherRoot / "identity.json", nullptr});
+        auto otherConfig = configIn(otherDir);
+        otherConfig.server.options.identity = &otherIdentity;
+        qb::model::AppModel other(otherConfig);
+        other.start();
+
+        auto scene = stage();
+        addDevices(*scene->model);
+        qb::ui::PanelView panel(*scene->model);
+        panel.resize(330, 460);
+        panel.show();
+        pause(200ms);
+        qb::ui::DevicesWindow::present(*scene->model, &panel);
+        auto* window = qb::ui::DevicesWindow::current();
+        auto& form = window->addressForm();
+        form.open();
+        const auto checkAt = [&](std::uint16_t port, qb::ui::AddressForm::Step until) {
+            form.findChild<QLineEdit*>(QStringLiteral("host"))->setText(QStringLiteral("127.0.0.1"));
+            form.findChild<QLineEdit*>(QStringLiteral("port"))->setText(QString::number(port));
+            form.check();
+            if (!pauseUntil([&] { return form.step() == until; })) {
+                std::fprintf(stderr, "the address form did not reach its step\n");
+                ++clipped_;
+            }
+            pause(300ms);
+        };
+        checkAt(closedPort(), qb::ui::AddressForm::Step::entry);
+        clipped_ += reportClipping(*window, QStringLiteral("add by address"));
+        save(window->grab(), "11-add-by-address");
+        if (!pauseUntil([&] { return other.port() != 0; })) {
+            std::fprintf(stderr, "the second listener did not start\n");
+            ++clipped_;
+        }
+        checkAt(other.port(), qb::ui::AddressForm::Step::compare);
+        clipped_ += reportClipping(*window, QStringLiteral("add by address, compare"));
+        save(window->grab(), "12-add-by-address-compare");
         delete window;
     }
 
