@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -303,17 +304,21 @@ private:
 
     void devicesWindowScene() {
         auto scene = stage();
-        addDevices(*scene->model);
         qb::ui::PanelView panel(*scene->model);
+        const auto window = devicesWindowOver(*scene, panel);
+        pause(300ms);
+        clipped_ += reportClipping(*window, QStringLiteral("devices window"));
+        save(window->grab(), "08-devices-window");
+    }
+
+    // The add-device window over a panel that lists the scene's devices; the scene closes it.
+    std::unique_ptr<qb::ui::DevicesWindow> devicesWindowOver(Stage& scene, qb::ui::PanelView& panel) {
+        addDevices(*scene.model);
         panel.resize(330, 460);
         panel.show();
         pause(200ms);
-        qb::ui::DevicesWindow::present(*scene->model, &panel);
-        pause(300ms);
-        auto* window = qb::ui::DevicesWindow::current();
-        clipped_ += reportClipping(*window, QStringLiteral("devices window"));
-        save(window->grab(), "08-devices-window");
-        delete window;
+        qb::ui::DevicesWindow::present(*scene.model, &panel);
+        return std::unique_ptr<qb::ui::DevicesWindow>(qb::ui::DevicesWindow::current());
     }
 
     // The form filled in, with the text for a port where nothing answers, then the key to compare, read from a
@@ -328,13 +333,8 @@ private:
         other.start();
 
         auto scene = stage();
-        addDevices(*scene->model);
         qb::ui::PanelView panel(*scene->model);
-        panel.resize(330, 460);
-        panel.show();
-        pause(200ms);
-        qb::ui::DevicesWindow::present(*scene->model, &panel);
-        auto* window = qb::ui::DevicesWindow::current();
+        const auto window = devicesWindowOver(*scene, panel);
         auto& form = window->addressForm();
         form.open();
         const auto checkAt = [&](std::uint16_t port, qb::ui::AddressForm::Step until) {
@@ -357,7 +357,6 @@ private:
         checkAt(other.port(), qb::ui::AddressForm::Step::compare);
         clipped_ += reportClipping(*window, QStringLiteral("add by address, compare"));
         save(window->grab(), "12-add-by-address-compare");
-        delete window;
     }
 
     void trayMenuScene() {
