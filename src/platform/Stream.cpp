@@ -5,10 +5,8 @@
 #include "platform/detail/PinState.h"
 
 #include <asio/post.hpp>
-#include <asio/read.hpp>
 #include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
-#include <asio/write.hpp>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -16,18 +14,10 @@
 
 #include <array>
 #include <cerrno>
-#include <limits>
 #include <type_traits>
 
 namespace qb::platform {
 namespace {
-
-// Asio's composed reads and writes stop each system call at 64 KiB by default: a 1 MiB piece then costs 16 calls
-// and as many wake-ups. This condition lets each call take whatever the socket holds (or accepts), up to the end of
-// the buffer.
-std::size_t asMuchAsFits(const std::error_code& error, std::size_t) {
-    return error ? 0 : std::numeric_limits<std::size_t>::max();
-}
 
 // How much a graceful close reads and drops while it waits for the peer to close its side.
 constexpr std::size_t kMaxDrainBytes = 1 << 20;
@@ -132,37 +122,37 @@ asio::awaitable<std::error_code> Stream::run(Duration limit, Action action) {
 }
 
 // Operations that the socket's buffers serve at once still let the strand run what was queued meanwhile (a cancel, a
-// deadline, another connection) after every MiB or every few dozen of them, so that a fast peer cannot hold the strand.
-// Yielding after each would cost a round through the scheduler per small file.
-bool Stream::tooLongWithoutYield(TlsSocket& tls, std::size_t size) {
-    constexpr std::size_t kBytesBetweenYields = 1 << 20;
-    constexpr unsigned kCallsBetweenYields = 32;
-    tls.bytesSinceYield += size;
-    ++tls.callsSinceYield;
-    return tls.bytesSinceYield >= kBytesBetweenYields || tls.callsSinceYield >= kCallsBetweenYields;
+// deadline, another connection) once they have held it for a couple of milliseconds, so that a fast peer cannot hold
+// the strand. Yielding more often costs a round through the scheduler, and a wake-up of the pool's other thread,
+// each time: per MiB that was a fifth of the receiving side's time.
+bool Stream::heldTooLong() const {
+    constexpr auto kLongestHold = std::chrono::milliseconds(2);
+    return std::chrono::steady_clock::now() - strandHeldSince_ >= kLongestHold;
 }
 
+// Each call is tried at once and waits only when the socket cannot serve it yet. Data already in the socket's
+// buffers (the common case while a transfer runs at full speed) thus costs no round through the reactor and the
+// scheduler, which with the pool's two threads would also mean waking the other thread for every piece.
 template <typename StepCall>
-asio::awaitable<std::error_code> Stream::drive(TlsSocket& tls, StepCall step) {
-    for (bool waited = false;; waited = true) {
+asio::awaitable<std::error_code> Stream::drive(StepCall step) {
+    TcpSocket& socket = tcpSocket();
+    for (;;) {
         // Whatever closes the socket does so while this waits (the strand runs nothing else meanwhile), and the
         // wait then ends with operation_aborted: no call reaches a closed descriptor.
-        if (!tls.socket.is_open())
+        if (!socket.is_open())
             co_return asio::error::operation_aborted;
-        const detail::TlsSession::Step outcome = step();
-        if (outcome.want == detail::TlsSession::Want::nothing) {
-            const bool yieldNow = !waited && tooLongWithoutYield(tls, outcome.size);
-            if (waited || yieldNow) {
-                tls.bytesSinceYield = 0;
-                tls.callsSinceYield = 0;
-            }
-            if (yieldNow)
+        const detail::Step outcome = step();
+        if (outcome.want == detail::Want::nothing) {
+            if (heldTooLong()) {
                 co_await asio::post(co_await asio::this_coro::executor, asio::use_awaitable);
+                strandHeldSince_ = std::chrono::steady_clock::now();
+            }
             co_return outcome.error;
         }
-        const auto wait = outcome.want == detail::TlsSession::Want::readable ? asio::socket_base::wait_read
-                                                                             : asio::socket_base::wait_write;
-        auto [waitError] = co_await tls.socket.async_wait(wait, kAsTuple);
+        const auto wait =
+            outcome.want == detail::Want::readable ? asio::socket_base::wait_read : asio::socket_base::wait_write;
+        auto [waitError] = co_await socket.async_wait(wait, kAsTuple);
+        strandHeldSince_ = std::chrono::steady_clock::now();
         if (waitError)
             co_return waitError;
     }
@@ -177,7 +167,7 @@ asio::awaitable<std::error_code> Stream::handshake(bool asClient, Duration limit
                 co_return error;
             if (!transport.session.attach(transport.socket.native_handle()))
                 co_return NetError::tlsSetupFailed;
-            co_return co_await drive(transport, [&] { return transport.session.handshake(asClient); });
+            co_return co_await drive([&] { return transport.session.handshake(asClient); });
         } else {
             co_return std::error_code();
         }
@@ -213,50 +203,33 @@ asio::awaitable<std::error_code> Stream::handshakeAsServer(Duration limit) {
     co_return error;
 }
 
-asio::awaitable<std::error_code> Stream::readInto(TcpSocket& socket, std::span<std::uint8_t> into, bool whole,
-                                                  std::size_t& size) {
-    const auto buffer = asio::buffer(into.data(), into.size());
-    auto [error, readSize] = whole ? co_await asio::async_read(socket, buffer, asMuchAsFits, kAsTuple)
-                                   : co_await socket.async_read_some(buffer, kAsTuple);
-    size = readSize;
-    co_return error;
-}
-
-asio::awaitable<std::error_code> Stream::readInto(TlsSocket& tls, std::span<std::uint8_t> into, bool whole,
+template <typename Socket>
+asio::awaitable<std::error_code> Stream::readInto(Socket& socket, std::span<std::uint8_t> into, bool whole,
                                                   std::size_t& size) {
     size = 0;
     if (into.empty())
         co_return std::error_code();
-    co_return co_await drive(tls, [&] {
-        for (;;) {
-            auto outcome = tls.session.read(into.subspan(size));
-            size += outcome.size;
-            const bool more = whole && size < into.size();
-            if (outcome.want != detail::TlsSession::Want::nothing || outcome.error || !more)
-                return detail::TlsSession::Step{outcome.want, outcome.error, size};
-        }
-    });
+    const auto readOnce = [&](std::size_t done) {
+        if constexpr (std::is_same_v<Socket, TlsSocket>)
+            return socket.session.read(into.subspan(done));
+        else
+            return detail::receiveNow(socket.native_handle(), into.subspan(done));
+    };
+    co_return co_await drive([&] { return detail::repeatUntil(whole ? into.size() : 1, size, readOnce); });
 }
 
-asio::awaitable<std::error_code> Stream::writeFrom(TcpSocket& socket, ByteView bytes) {
-    auto [error, written] =
-        co_await asio::async_write(socket, asio::buffer(bytes.data(), bytes.size()), asMuchAsFits, kAsTuple);
-    (void)written;
-    co_return error;
-}
-
-asio::awaitable<std::error_code> Stream::writeFrom(TlsSocket& tls, ByteView bytes) {
+template <typename Socket>
+asio::awaitable<std::error_code> Stream::writeFrom(Socket& socket, ByteView bytes) {
     std::size_t written = 0;
     if (bytes.empty())
         co_return std::error_code();
-    co_return co_await drive(tls, [&] {
-        for (;;) {
-            auto outcome = tls.session.write(bytes.subspan(written));
-            written += outcome.size;
-            if (outcome.want != detail::TlsSession::Want::nothing || outcome.error || written == bytes.size())
-                return detail::TlsSession::Step{outcome.want, outcome.error, written};
-        }
-    });
+    const auto writeOnce = [&](std::size_t done) {
+        if constexpr (std::is_same_v<Socket, TlsSocket>)
+            return socket.session.write(bytes.subspan(done));
+        else
+            return detail::sendNow(socket.native_handle(), bytes.subspan(done));
+    };
+    co_return co_await drive([&] { return detail::repeatUntil(bytes.size(), written, writeOnce); });
 }
 
 asio::awaitable<ReadResult> Stream::readSome(std::span<std::uint8_t> into, Duration limit) {
@@ -291,7 +264,7 @@ asio::awaitable<void> Stream::closeGracefully(Duration limit) {
     Deadline deadline(executor(), limit, [this] { close(); });
     if (auto* tls = std::get_if<TlsSocket>(&transport_)) {
         if (tls->session.native() != nullptr && SSL_is_init_finished(tls->session.native()) == 1)
-            co_await drive(*tls, [tls] { return tls->session.shutdown(); });
+            co_await drive([tls] { return tls->session.shutdown(); });
     } else {
         // Half-close, then read until the peer closes too: closing with its bytes still unread would
         // reset the connection and could destroy our last reply before the peer has read it.

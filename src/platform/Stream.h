@@ -7,9 +7,8 @@
 
 #include <asio/awaitable.hpp>
 #include <asio/ip/tcp.hpp>
-#include <asio/read.hpp>
-#include <asio/write.hpp>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -101,32 +100,30 @@ private:
     struct TlsSocket {
         TcpSocket socket;
         detail::TlsSession session;
-        // What went through since this connection last let its strand run other work.
-        std::size_t bytesSinceYield = 0;
-        unsigned callsSinceYield = 0;
     };
     using Transport = std::variant<std::monostate, TcpSocket, TlsSocket>;
 
     // Runs action(transport) on the TCP or the TLS socket within `limit`.
     template <typename Action>
     asio::awaitable<std::error_code> run(Duration limit, Action action);
-    // Calls `step` until it finishes, waiting between calls for the socket to become as ready as the session asks.
-    // A finished step's size is the whole operation's.
+    // Calls `step` until it finishes, waiting between calls for the socket to become as ready as the step asks. A
+    // finished step's size is the whole operation's.
     template <typename StepCall>
-    static asio::awaitable<std::error_code> drive(TlsSocket& tls, StepCall step);
-    static bool tooLongWithoutYield(TlsSocket& tls, std::size_t size);
+    asio::awaitable<std::error_code> drive(StepCall step);
+    bool heldTooLong() const;
     asio::awaitable<std::error_code> handshake(bool asClient, Duration limit);
-    static asio::awaitable<std::error_code> readInto(TcpSocket& socket, std::span<std::uint8_t> into, bool whole,
-                                                     std::size_t& size);
-    static asio::awaitable<std::error_code> readInto(TlsSocket& tls, std::span<std::uint8_t> into, bool whole,
-                                                     std::size_t& size);
-    static asio::awaitable<std::error_code> writeFrom(TcpSocket& socket, ByteView bytes);
-    static asio::awaitable<std::error_code> writeFrom(TlsSocket& tls, ByteView bytes);
+    template <typename Socket>
+    asio::awaitable<std::error_code> readInto(Socket& socket, std::span<std::uint8_t> into, bool whole,
+                                              std::size_t& size);
+    template <typename Socket>
+    asio::awaitable<std::error_code> writeFrom(Socket& socket, ByteView bytes);
     void forgetDescriptor();
 
     Transport transport_;
     TlsContext tlsContext_;
     std::unique_ptr<detail::PinState> pinState_;  // TLS only; its address is bound to the connection
+    // When this connection's operations last let its strand run other work.
+    std::chrono::steady_clock::time_point strandHeldSince_ = std::chrono::steady_clock::now();
 };
 
 // Asks the operating system to notice a peer that vanished without closing within about a minute

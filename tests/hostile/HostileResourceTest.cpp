@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <asio/write.hpp>
 
 #include <iostream>
 

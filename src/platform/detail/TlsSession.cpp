@@ -140,7 +140,7 @@ void TlsSession::forgetDescriptor() {
     socket_->descriptor = -1;
 }
 
-TlsSession::Step TlsSession::handshake(bool asClient) {
+Step TlsSession::handshake(bool asClient) {
     if (!ssl_ || SSL_get_rbio(ssl_.get()) == nullptr)
         return {Want::nothing, NetError::tlsSetupFailed, 0};
     if (!handshakeStarted_) {
@@ -155,7 +155,7 @@ TlsSession::Step TlsSession::handshake(bool asClient) {
     return outcomeOf(SSL_do_handshake(ssl_.get()), 0);
 }
 
-TlsSession::Step TlsSession::read(std::span<std::uint8_t> into) {
+Step TlsSession::read(std::span<std::uint8_t> into) {
     if (!ssl_)
         return {Want::nothing, NetError::tlsSetupFailed, 0};
     ERR_clear_error();
@@ -165,7 +165,7 @@ TlsSession::Step TlsSession::read(std::span<std::uint8_t> into) {
     return outcomeOf(result, size);
 }
 
-TlsSession::Step TlsSession::write(ByteView bytes) {
+Step TlsSession::write(ByteView bytes) {
     if (!ssl_)
         return {Want::nothing, NetError::tlsSetupFailed, 0};
     ERR_clear_error();
@@ -175,9 +175,11 @@ TlsSession::Step TlsSession::write(ByteView bytes) {
     return outcomeOf(result, size);
 }
 
-TlsSession::Step TlsSession::shutdown() {
+Step TlsSession::shutdown() {
     if (!ssl_)
         return {Want::nothing, NetError::tlsSetupFailed, 0};
+    if (failed_)
+        return {Want::nothing, {}, 0};
     ERR_clear_error();
     socket_->systemError = 0;
     int result = SSL_shutdown(ssl_.get());
@@ -189,7 +191,7 @@ TlsSession::Step TlsSession::shutdown() {
     return outcomeOf(result, 0);
 }
 
-TlsSession::Step TlsSession::outcomeOf(int result, std::size_t size) {
+Step TlsSession::outcomeOf(int result, std::size_t size) {
     if (result > 0)
         return {Want::nothing, {}, size};
     switch (SSL_get_error(ssl_.get(), result)) {
@@ -201,6 +203,7 @@ TlsSession::Step TlsSession::outcomeOf(int result, std::size_t size) {
             ERR_clear_error();
             return {Want::nothing, asio::error::eof, 0};
         case SSL_ERROR_SYSCALL: {
+            failed_ = true;
             ERR_clear_error();
             const int systemError = socket_->systemError;
             if (systemError != 0)
@@ -208,6 +211,7 @@ TlsSession::Step TlsSession::outcomeOf(int result, std::size_t size) {
             return {Want::nothing, asio::error::eof, 0};
         }
         case SSL_ERROR_SSL:
+            failed_ = true;
             return {Want::nothing, takeTlsError(), 0};
         default:
             ERR_clear_error();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Bytes.h"
+#include "platform/detail/SocketStep.h"
 
 #include <openssl/ssl.h>
 
@@ -25,16 +26,6 @@ struct TlsSocketState {
 // or writable it says so, and the caller waits for that and calls again with the same arguments.
 class TlsSession {
 public:
-    enum class Want { nothing, readable, writable };
-
-    // The outcome of one call. With Want::nothing the call is over: `error` is its result and `size` the bytes
-    // read or written.
-    struct Step {
-        Want want = Want::nothing;
-        std::error_code error;
-        std::size_t size = 0;
-    };
-
     // A session with the settings of `context`, not yet bound to a socket. Should OpenSSL be unable to make one,
     // every call fails with NetError::tlsSetupFailed.
     explicit TlsSession(SSL_CTX* context);
@@ -54,7 +45,9 @@ public:
     Step read(std::span<std::uint8_t> into);
     // Writes a part of `bytes` (at least one record's worth unless it is shorter); the caller loops for the rest.
     Step write(ByteView bytes);
-    // Sends our close_notify, then takes the peer's; finished once both have passed.
+    // Sends our close_notify, then takes the peer's; finished once both have passed. After a fatal error (a broken
+    // connection, a protocol failure) there is nothing to end politely, and OpenSSL must not be asked to: finished at
+    // once.
     Step shutdown();
 
     // The descriptor was closed: no later call may reach it, as its number can be given to another file.
@@ -70,6 +63,7 @@ private:
     std::unique_ptr<SSL, SslFree> ssl_;
     std::unique_ptr<TlsSocketState> socket_;  // on the heap, so the BIO's pointer to it survives moves
     bool handshakeStarted_ = false;
+    bool failed_ = false;  // a call ended in a fatal error
 };
 
 }  // namespace qb::platform::detail
