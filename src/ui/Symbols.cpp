@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+#include <map>
+
 namespace qb::ui {
 
 namespace {
@@ -54,8 +56,19 @@ SymbolSource sourceOf(Symbol symbol) {
 }  // namespace
 
 QIcon symbolIcon(Symbol symbol) {
+    // One icon per symbol for the life of the process. Every icon made anew renders its drawing anew and files the
+    // result in the process's pixmap cache under a key of its own, so rows that restyle themselves several times a
+    // second during a transfer would fill that cache to its limit. A theme icon follows a change of theme by itself.
+    static std::map<Symbol, QIcon> icons;
+    const auto known = icons.find(symbol);
+    if (known != icons.end()) {
+        return known->second;
+    }
     const SymbolSource source = sourceOf(symbol);
-    return QIcon::fromTheme(QString::fromLatin1(source.themeName), QIcon(QString::fromLatin1(source.fallback)));
+    const QIcon icon =
+        QIcon::fromTheme(QString::fromLatin1(source.themeName), QIcon(QString::fromLatin1(source.fallback)));
+    icons.emplace(symbol, icon);
+    return icon;
 }
 
 QPixmap tintedSymbol(Symbol symbol, const QColor& colour, int size, double devicePixelRatio) {
