@@ -123,8 +123,9 @@ asio::awaitable<std::error_code> Stream::run(Duration limit, Action action) {
 
 // Operations that the socket's buffers serve at once still let the strand run what was queued meanwhile (a cancel, a
 // deadline, another connection) once they have held it for a couple of milliseconds, so that a fast peer cannot hold
-// the strand. Yielding more often costs a round through the scheduler, and a wake-up of the pool's other thread,
-// each time: per MiB that was a fifth of the receiving side's time.
+// the strand. Each yield costs a round through the scheduler and usually a wake-up of the pool's other thread, which
+// then carries the connection on: a yield per 1 MiB piece moved a full-speed transfer between the threads for every
+// piece.
 bool Stream::heldTooLong() const {
     constexpr auto kLongestHold = std::chrono::milliseconds(2);
     return std::chrono::steady_clock::now() - strandHeldSince_ >= kLongestHold;
