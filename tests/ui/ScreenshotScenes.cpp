@@ -69,22 +69,19 @@ Peer peer(const std::string& name, std::optional<std::string> peerKey) {
                 .key = std::move(peerKey)};
 }
 
-// Runs the event loop for a moment: layouts settle, animations end, the listener starts.
-void pause(std::chrono::milliseconds time) {
-    const auto end = std::chrono::steady_clock::now() + time;
-    while (std::chrono::steady_clock::now() < end) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-// Runs the event loop until `done` holds, for at most `limit`.
+// Runs the event loop until `done` holds, for at most `limit`; then lets deleted widgets go.
 bool pauseUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 15s) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!done() && std::chrono::steady_clock::now() < end) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return done();
+}
+
+// Runs the event loop for a moment: layouts settle, animations end, the listener starts.
+void pause(std::chrono::milliseconds time) {
+    pauseUntil([] { return false; }, time);
 }
 
 // A loopback port that nothing listens on any more.
