@@ -7,7 +7,7 @@
 #include <fstream>
 #include <thread>
 
-#include "app/ChildProcess.h"
+#include "support/ChildProcess.h"
 #include "transfer/ServerHarness.h"
 
 namespace qb::app {
@@ -52,7 +52,7 @@ protected:
     }
     test::ChildResult run(std::vector<std::string> arguments,
                           std::map<std::string, std::optional<std::string>> environment = {}) {
-        return runChild(test::quobblefinPath(), childOptions(std::move(arguments), std::move(environment)));
+        return runChild(QB_EXECUTABLE, childOptions(std::move(arguments), std::move(environment)));
     }
 
     std::string port() const { return std::to_string(server->server->port()); }
@@ -154,8 +154,7 @@ TEST_F(CommandLineModesTest, SendStoppedBySigintOrSigtermMidBodyPrintsOneFailedL
         ASSERT_TRUE(finishedReach(runs));
         ++runs;
         stopSignal = sent;
-        test::RunningChild running(test::quobblefinPath(),
-                                   childOptions({"--send", "127.0.0.1", port(), key(), "big.bin"}));
+        test::RunningChild running(QB_EXECUTABLE, childOptions({"--send", "127.0.0.1", port(), key(), "big.bin"}));
         child = running.pid();
         const auto result = running.finish();
         EXPECT_EQ(result.status, 1) << sent;

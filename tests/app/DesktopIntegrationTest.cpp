@@ -3,20 +3,16 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QProcess>
 
-#include <asio/ip/address_v4.hpp>
-
 #include "FakeNotificationService.h"
 #include "app/Application.h"
 #include "app/ReopenChannel.h"
 #include "l10n/L.h"
-#include "model/AppModel.h"
 #include "model/ModelTestSupport.h"
 #include "platform/desktop/DesktopNotifier.h"
 #include "support/TestEnv.h"
@@ -66,19 +62,13 @@ protected:
     void SetUp() override {
         widgetApp();
         l10n::L::setLang("en");
-        config.settingsFile = dir / "config" / "quobblefin" / "settings.json";
-        config.sources.downloadsFolder = dir / "Downloads";
-        config.ownKey = [] { return std::string(64, 'f'); };
-        config.server.options.identity = nullptr;
-        config.server.options.bindAddress = asio::ip::address_v4::loopback();
-        config.desktop.playSound = [](std::string_view) {};
         config.sender.send = [this](model::SendRequest request, auto, auto) { sent.push_back(std::move(request)); };
     }
 
     TempDir dir;
     ScopedEnv configHome{"XDG_CONFIG_HOME", (dir / "config").string()};
     ScopedEnv autoAccept{"QUOBBLEFIN_AUTOACCEPT", std::nullopt};
-    model::ModelConfig config;
+    model::ModelConfig config = loopbackConfig(dir.path());
     std::vector<model::SendRequest> sent;
 };
 
@@ -118,9 +108,8 @@ TEST_F(DesktopIntegrationTest, ShareWithARunningInstanceStagesTheItemsThereAndEx
 TEST_F(DesktopIntegrationTest, ChoosingAnOnlineDeviceSendsTheWaitingItems) {
     app::AppDelegate delegate(app::LaunchOptions{.hidden = true, .trayAvailable = false}, config);
     delegate.launch();
-    const model::Peer desk{"Desk", "Desk", platform::HostPort{"127.0.0.1", 9}, 3, std::nullopt};
     delegate.model().setMyDevices({"Desk", "Laptop"});
-    delegate.model().setPeers({desk});
+    delegate.model().setPeers({peer("Desk", 3, std::nullopt)});
     QMenu* menu = delegate.menu();
     ASSERT_NE(menu, nullptr);
     QMenu* shareMenu = nullptr;
@@ -149,8 +138,8 @@ TEST_F(DesktopIntegrationTest, ChoosingAnOnlineDeviceSendsTheWaitingItems) {
     EXPECT_FALSE(shareMenu->menuAction()->isVisible());
 }
 
-// The tray menu's "Start at login" writes the autostart entry that starts the program hidden, and removes it.
-TEST_F(DesktopIntegrationTest, TrayStartAtLoginTogglesTheAutostartEntry) {
+// The tray menu's "Start at login" is a checkable item that follows the model's setting (which writes the entry).
+TEST_F(DesktopIntegrationTest, TrayStartAtLoginTogglesTheSetting) {
     app::AppDelegate delegate(app::LaunchOptions{.hidden = true, .trayAvailable = false}, config);
     delegate.launch();
     QAction* toggle = nullptr;
@@ -162,14 +151,11 @@ TEST_F(DesktopIntegrationTest, TrayStartAtLoginTogglesTheAutostartEntry) {
     ASSERT_NE(toggle, nullptr);
     EXPECT_TRUE(toggle->isCheckable());
     EXPECT_FALSE(toggle->isChecked());
-    const auto entry = dir / "config" / "autostart" / "com.kestrun.quobblefin.desktop";
     toggle->trigger();
     EXPECT_TRUE(delegate.model().startAtLogin());
-    std::ifstream file(entry);
-    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    EXPECT_NE(text.find(" --hidden\n"), std::string::npos) << text;
+    EXPECT_TRUE(std::filesystem::exists(dir / "config" / "autostart" / "com.kestrun.quobblefin.desktop"));
     toggle->trigger();
-    EXPECT_FALSE(std::filesystem::exists(entry));
+    EXPECT_FALSE(delegate.model().startAtLogin());
     EXPECT_FALSE(toggle->isChecked());
 }
 
@@ -222,11 +208,7 @@ TEST_F(DesktopIntegrationTest, NotificationButtonsAnswerRequestsOverTheNotificat
 
     std::vector<std::string> answers;
     for (const std::string from : {"Desk", "Laptop", "Phone"}) {
-        transfer::FileHeader header;
-        header.v = 3;
-        header.name = from + ".jpg";
-        header.from = from;
-        model.decideIncoming(header, std::nullopt,
+        model.decideIncoming({.v = 3, .name = from + ".jpg", .from = from}, std::nullopt,
                              [&answers, from](bool accept) { answers.push_back(from + (accept ? " yes" : " no")); });
     }
     ASSERT_TRUE(waitUntil([&] { return service.posted.size() == 3; }));

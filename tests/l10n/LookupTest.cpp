@@ -19,24 +19,6 @@ private:
     std::string saved_ = L::lang();
 };
 
-TEST_F(LookupTest, EnglishTextsKeepTheirTypographicCharacters) {
-    L::setLang("en");
-    EXPECT_EQ(L::t("header.starting"), "Starting\u2026");
-    EXPECT_EQ(L::t("peers.searching"),
-              "Looking for other devices on your network\u2026\n"
-              "Open Quobblefin on the other Mac / iPhone, on the same Wi\u2011Fi.");
-    EXPECT_EQ(L::t("peers.empty"), "No devices yet \u2014 tap \u201CAdd device\u201D.");
-    EXPECT_EQ(L::t("job.sent"), "Sent \u2192 %@");
-    EXPECT_EQ(L::t("job.received"), "Received \u2190 %@");
-    EXPECT_EQ(L::t("inbox.filesApp"), "Also in Files \u203A On My iPhone \u203A Quobblefin");
-    EXPECT_EQ(L::t("settings.footer"),
-              "Port %@ \u00B7 Bonjour %@ \u00B7 Direct over your Wi\u2011Fi, never via the internet");
-    EXPECT_EQ(L::t("menu.openFolder"), "Open received\u2011files folder");
-    EXPECT_EQ(L::t("inbox.help"), "Drag into any app or Finder \u00B7 double\u2011click to open");
-    EXPECT_EQ(L::t("err.identityChanged"),
-              "This device's security key has changed \u2014 clear trusted devices in Settings to send again");
-}
-
 TEST_F(LookupTest, UnknownLanguageFallsBackToEnglishAndUnknownKeyToItself) {
     L::setLang("xx-Future");
     EXPECT_EQ(L::lang(), "xx-Future");

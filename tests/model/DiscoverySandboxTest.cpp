@@ -43,10 +43,6 @@ bool pollUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
     return done();
 }
 
-std::string avahiPublish() {
-    return "avahi-publish";
-}
-
 // Browses in-process, the way the application does, and keeps the latest list.
 class Watcher {
 public:
@@ -91,8 +87,8 @@ TEST(DiscoverySandboxTest, AvahiBrowseSeesTheAdvertisedTxtRecords) {
     for (int i = 0; i < 200; ++i) {
         longName += "\xC3\x96";
     }
-    const std::vector<std::pair<const identity::Identity*, std::string>> listeners{
-        {&identity, tlsName}, {nullptr, "Plain Box"}, {nullptr, longName}};
+    const std::vector<std::pair<const identity::Identity*, std::string>> listeners{{&identity, tlsName},
+                                                                                   {nullptr, longName}};
     for (const auto& [who, name] : listeners) {
         transfer::TransferServer::Options options;
         options.identity = who;
@@ -104,7 +100,7 @@ TEST(DiscoverySandboxTest, AvahiBrowseSeesTheAdvertisedTxtRecords) {
         created.server->start();
         servers.push_back(std::move(created.server));
     }
-    ASSERT_TRUE(pollUntil([&] { return started >= 3; }));
+    ASSERT_TRUE(pollUntil([&] { return started >= 2; }));
 
     std::map<std::string, std::vector<std::string>> txtByName;
     ASSERT_TRUE(pollUntil([&] {
@@ -112,7 +108,8 @@ TEST(DiscoverySandboxTest, AvahiBrowseSeesTheAdvertisedTxtRecords) {
         for (auto& service : avahiBrowse(kType)) {
             txtByName[service.name] = service.txt;
         }
-        return txtByName.size() >= 3;
+        return txtByName.contains(transfer::Wire::asciiName(tlsName)) &&
+               txtByName.contains(transfer::Wire::asciiName(longName));
     }));
     const auto has = [](const std::vector<std::string>& txt, const std::string& entry) {
         return std::find(txt.begin(), txt.end(), entry) != txt.end();
@@ -121,14 +118,14 @@ TEST(DiscoverySandboxTest, AvahiBrowseSeesTheAdvertisedTxtRecords) {
     EXPECT_TRUE(has(tls, "v=5"));
     EXPECT_TRUE(has(tls, "n=" + tlsName)) << "the device name goes out unchanged";
     EXPECT_TRUE(has(tls, "k=" + identity.ownFingerprint()));
-    const auto& plain = txtByName["Plain Box"];
+    // A plain listener's record (no key) is TransferServerTest's; here its name is too long for one entry: 255
+    // bytes at most, cut between characters ("n=" and 126 two-byte characters).
+    const auto& plain = txtByName[transfer::Wire::asciiName(longName)];
     EXPECT_TRUE(has(plain, "v=3"));
-    EXPECT_TRUE(has(plain, "n=Plain Box"));
-    EXPECT_TRUE(std::none_of(plain.begin(), plain.end(), [](const std::string& e) { return e.starts_with("k="); }));
-    // 255 bytes at most per entry, cut between characters: "n=" and 126 two-byte characters.
-    EXPECT_TRUE(has(txtByName[transfer::Wire::asciiName(longName)], "n=" + longName.substr(0, 252)));
+    EXPECT_TRUE(has(plain, "n=" + longName.substr(0, 252)));
 }
 
+// What the daemon makes of entries without a value or without "=" (PeerRecordTest holds the other rules).
 TEST(DiscoverySandboxTest, TxtRecordsPublishedByHandBecomePeers) {
     QB_REQUIRE_SANDBOX();
     const std::string key(64, 'c');
@@ -143,10 +140,6 @@ TEST(DiscoverySandboxTest, TxtRecordsPublishedByHandBecomePeers) {
         {"t-good", {"v=5", "n=Good one", "k=" + key}, "Good one", 5, true},
         {"t-nov", {"n=No v", "k=" + key}, "No v", 2, false},
         {"t-emptyv", {"v=", "k=" + key}, "t-emptyv", 2, false},
-        {"t-abc", {"v=abc"}, "t-abc", 2, false},
-        {"t-three", {"v=3", "k=" + key}, "t-three", 3, false},
-        {"t-k63", {"v=5", "k=" + key.substr(1)}, "t-k63", 5, false},
-        {"t-k65", {"v=5", "k=" + key + "c"}, "t-k65", 5, false},
         {"t-emptyn", {"v=5", "n="}, "t-emptyn", 5, false},
         {"t-bare", {"v=5", "n"}, "t-bare", 5, false},
         {"t-bob", {"v=5", "n=bob"}, "bob", 5, false},
@@ -155,7 +148,7 @@ TEST(DiscoverySandboxTest, TxtRecordsPublishedByHandBecomePeers) {
     };
     std::vector<std::unique_ptr<Background>> publishers;
     for (const auto& c : cases) {
-        std::vector<std::string> arguments{avahiPublish(), "-s", c.service, kType, "4711"};
+        std::vector<std::string> arguments{"avahi-publish", "-s", c.service, kType, "4711"};
         arguments.insert(arguments.end(), c.txt.begin(), c.txt.end());
         publishers.push_back(std::make_unique<Background>(arguments));
     }
@@ -192,7 +185,7 @@ TEST(DiscoverySandboxTest, PresenceFollowsAListenerThatStopsAndComesBack) {
     constexpr std::uint16_t port = 4712;
     asio::io_context io;
     auto listener = std::make_unique<asio::ip::tcp::acceptor>(io, asio::ip::tcp::endpoint(asio::ip::tcp::v4(), port));
-    Background publisher({avahiPublish(), "-s", "watched", kType, std::to_string(port), "v=5"});
+    Background publisher({"avahi-publish", "-s", "watched", kType, std::to_string(port), "v=5"});
     const discovery::Peer watched{"watched", "watched", platform::ServiceEndpoint("watched", kType, "local"), 5, {}};
 
     auto strand = platform::NetRuntime::shared().makeStrand();
@@ -340,7 +333,9 @@ TEST(DiscoverySandboxTest, TwoModelsFindPairSendRenameAndWithdraw) {
 }
 
 // The application as a separate process.
-std::map<std::string, std::string> instanceEnvironment(const TempDir& home, const std::string& name) {
+using Environment = std::map<std::string, std::optional<std::string>>;
+
+Environment instanceEnvironment(const TempDir& home, const std::string& name) {
     return {{"HOME", home.path()},
             {"XDG_CONFIG_HOME", home / "config"},
             {"XDG_DATA_HOME", home / "data"},
@@ -349,12 +344,8 @@ std::map<std::string, std::string> instanceEnvironment(const TempDir& home, cons
             {"QT_QPA_PLATFORM", "offscreen"}};
 }
 
-std::string browseFrom(const std::map<std::string, std::string>& environment) {
-    std::string command = "env";
-    for (const auto& [name, value] : environment) {
-        command += " '" + name + "=" + value + "'";
-    }
-    return shellOutput(command + " " + QB_EXECUTABLE + " --browse 3", 30);
+std::string browseFrom(Environment environment) {
+    return runChild(QB_EXECUTABLE, {{"--browse", "3"}, std::move(environment), ".", 30}).out;
 }
 
 // The rows of --browse output for `name` only: services of earlier tests may still be on their way out.

@@ -11,6 +11,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <asio/ip/address_v4.hpp>
+
 #include "model/AppModel.h"
 #include "model/ModelServices.h"
 #include "platform/SettingsStore.h"
@@ -50,6 +52,19 @@ inline const std::string K2(64, '2');
 // A device seen on the network at 127.0.0.1.
 inline model::Peer peer(std::string name, int proto, std::optional<std::string> key) {
     return model::Peer{name, name, platform::HostPort("127.0.0.1", 7), proto, std::move(key)};
+}
+
+// A model's configuration for the views' tests: settings and received files in `dir`, a plain listener on
+// loopback only, and no sound.
+inline model::ModelConfig loopbackConfig(const std::filesystem::path& dir) {
+    model::ModelConfig config;
+    config.settingsFile = dir / "settings.json";
+    config.sources.downloadsFolder = dir / "Downloads";
+    config.ownKey = [] { return kOwnKey; };
+    config.server.options.identity = nullptr;
+    config.server.options.bindAddress = asio::ip::address_v4::loopback();
+    config.desktop.playSound = [](std::string_view) {};
+    return config;
 }
 
 // A model in a private folder with the environment cleared, fake desktop services that record what they were

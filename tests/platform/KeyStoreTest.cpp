@@ -1,4 +1,5 @@
 #include "platform/KeyStore.h"
+#include "platform/SettingsStore.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -116,18 +117,20 @@ TEST_F(KeyStoreTest, AMissingFolderIsAnEmptyStoreAndIsNotCreatedByReading) {
     EXPECT_FALSE(fs::exists(folder));
 }
 
-TEST(KeyStoreFolder, FollowsXdgDataHomeThenHome) {
-    test::ScopedEnv home("HOME", "/home/someone");
-    {
-        test::ScopedEnv data("XDG_DATA_HOME", "/data");
-        EXPECT_EQ(KeyStore::defaultFolder(), fs::path("/data/quobblefin/keystore"));
-    }
-    {
-        test::ScopedEnv data("XDG_DATA_HOME", "relative/ignored");
+// The key store and the settings file find their folders by one rule: an absolute XDG variable, else below home.
+TEST(DefaultFolders, FollowAnAbsoluteXdgVariableElseTheHomeFolder) {
+    const test::ScopedEnv home("HOME", "/home/someone");
+    for (const std::optional<std::string>& ignored :
+         {std::optional<std::string>{}, std::optional<std::string>{""}, std::optional<std::string>{"relative/x"}}) {
+        const test::ScopedEnv data("XDG_DATA_HOME", ignored);
+        const test::ScopedEnv config("XDG_CONFIG_HOME", ignored);
         EXPECT_EQ(KeyStore::defaultFolder(), fs::path("/home/someone/.local/share/quobblefin/keystore"));
+        EXPECT_EQ(SettingsStore::defaultFile(), fs::path("/home/someone/.config/quobblefin/settings.json"));
     }
-    test::ScopedEnv data("XDG_DATA_HOME", std::nullopt);
-    EXPECT_EQ(KeyStore::defaultFolder(), fs::path("/home/someone/.local/share/quobblefin/keystore"));
+    const test::ScopedEnv data("XDG_DATA_HOME", "/data");
+    const test::ScopedEnv config("XDG_CONFIG_HOME", "/xdg/config");
+    EXPECT_EQ(KeyStore::defaultFolder(), fs::path("/data/quobblefin/keystore"));
+    EXPECT_EQ(SettingsStore::defaultFile(), fs::path("/xdg/config/quobblefin/settings.json"));
 }
 
 }  // namespace

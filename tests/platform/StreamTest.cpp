@@ -31,10 +31,6 @@ asio::awaitable<void> echoFive(Stream stream) {
     co_await stream.closeGracefully(1s);
 }
 
-void serveEcho(const std::shared_ptr<Acceptor>& acceptor, asio::io_context& io) {
-    acceptor->start([&io](Stream stream) { asio::co_spawn(io, echoFive(std::move(stream)), asio::detached); });
-}
-
 struct EchoOutcome {
     std::error_code error;
     Bytes reply;
@@ -66,45 +62,36 @@ PinCheck pinTo(const Bytes& expectedDer, Bytes* seen = nullptr) {
 
 }  // namespace
 
-TEST(StreamTest, PlainEchoOverIpv4EndsWithEofAndCancelledAcceptorRefuses) {
-    asio::io_context io;
-    auto acceptor = listenOnLoopback(io);
-    ASSERT_NE(acceptor->port(), 0);
-    serveEcho(acceptor, io);
+// Plain, then pinned TLS: the same echo, and only TLS shows the pin the leaf and negotiates 1.3 on both sides.
+TEST(StreamTest, EchoEndsWithEofPlainOrPinnedTls13AndACancelledAcceptorRefuses) {
+    for (const bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "tls" : "plain");
+        asio::io_context io;
+        const auto identity = TestIdentity::make();
+        auto acceptor = listenOnLoopback(io, tls ? identity.serverContext() : TlsContext{});
+        ASSERT_NE(acceptor->port(), 0);
+        std::optional<std::uint16_t> serverVersion;
+        acceptor->start([&](Stream stream) {
+            serverVersion = stream.negotiatedTlsVersion();
+            asio::co_spawn(io, echoFive(std::move(stream)), asio::detached);
+        });
+        Bytes seenLeaf;
+        const auto pin = tls ? std::optional(PinnedTls(pinTo(identity.certificateDer, &seenLeaf))) : std::nullopt;
+        const auto outcome = runFor(io, echoThrough(HostPort{"127.0.0.1", acceptor->port()}, pin));
+        ASSERT_TRUE(outcome);
+        EXPECT_FALSE(outcome->error) << outcome->error.message();
+        EXPECT_EQ(toString(outcome->reply), "hello");
+        EXPECT_EQ(outcome->afterReply, asio::error::eof);
+        const auto version = tls ? std::optional<std::uint16_t>(772) : std::nullopt;
+        EXPECT_EQ(outcome->tlsVersion, version);
+        EXPECT_EQ(serverVersion, version);
+        EXPECT_EQ(seenLeaf, tls ? identity.certificateDer : Bytes{});
 
-    const auto outcome = runFor(io, echoThrough(HostPort{"127.0.0.1", acceptor->port()}, std::nullopt));
-    ASSERT_TRUE(outcome);
-    EXPECT_FALSE(outcome->error) << outcome->error.message();
-    EXPECT_EQ(toString(outcome->reply), "hello");
-    EXPECT_EQ(outcome->afterReply, asio::error::eof);
-    EXPECT_FALSE(outcome->tlsVersion);
-
-    acceptor->cancel();
-    const auto refused = runFor(io, echoThrough(HostPort{"127.0.0.1", acceptor->port()}, std::nullopt));
-    ASSERT_TRUE(refused);
-    EXPECT_EQ(refused->error, asio::error::connection_refused);
-}
-
-TEST(StreamTest, PinnedTlsEchoNegotiatesTls13AndShowsTheLeafToThePin) {
-    asio::io_context io;
-    const auto identity = TestIdentity::make();
-    auto acceptor = listenOnLoopback(io, identity.serverContext());
-    std::optional<std::uint16_t> serverVersion;
-    acceptor->start([&](Stream stream) {
-        serverVersion = stream.negotiatedTlsVersion();
-        asio::co_spawn(io, echoFive(std::move(stream)), asio::detached);
-    });
-
-    Bytes seenLeaf;
-    const auto outcome = runFor(
-        io, echoThrough(HostPort{"127.0.0.1", acceptor->port()}, PinnedTls(pinTo(identity.certificateDer, &seenLeaf))));
-    ASSERT_TRUE(outcome);
-    EXPECT_FALSE(outcome->error) << outcome->error.message();
-    EXPECT_EQ(toString(outcome->reply), "hello");
-    EXPECT_EQ(outcome->afterReply, asio::error::eof);
-    EXPECT_EQ(outcome->tlsVersion, std::optional<std::uint16_t>(772));
-    EXPECT_EQ(serverVersion, std::optional<std::uint16_t>(772));
-    EXPECT_EQ(seenLeaf, identity.certificateDer);
+        acceptor->cancel();
+        const auto refused = runFor(io, echoThrough(HostPort{"127.0.0.1", acceptor->port()}, pin));
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->error, asio::error::connection_refused);
+    }
 }
 
 // The listener here is hand-made so the test can see what the server side of a refused handshake got.
@@ -146,33 +133,24 @@ asio::awaitable<RefusedHandshake> handshakeAgainst(asio::io_context& io, TlsCont
     co_return result;
 }
 
-TEST(StreamTest, PinMismatchFailsTheHandshakeBeforeAnyApplicationByte) {
+TEST(StreamTest, APinThatFailsThrowsOrIsMissingRefusesTheHandshakeBeforeAnyApplicationByte) {
     asio::io_context io;
     const auto listener = TestIdentity::make();
     const auto other = TestIdentity::make();
-
-    const auto result =
-        runFor(io, handshakeAgainst(io, listener.serverContext(), PinnedTls(pinTo(other.certificateDer))));
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->clientError, NetError::peerKeyRejected);
-    EXPECT_TRUE(result->clientKeyRejected);
-    EXPECT_TRUE(result->serverHandshake) << "the server must not complete a refused handshake";
-    EXPECT_EQ(result->serverBytes, 0U);
-}
-
-TEST(StreamTest, PinThatThrowsOrIsMissingRefusesLikeAMismatch) {
-    asio::io_context io;
-    const auto listener = TestIdentity::make();
-    const auto throwing =
-        runFor(io, handshakeAgainst(io, listener.serverContext(),
-                                    PinnedTls([](ByteView) -> bool { throw std::runtime_error("x"); })));
-    ASSERT_TRUE(throwing);
-    EXPECT_EQ(throwing->clientError, NetError::peerKeyRejected);
-
-    const auto missing = runFor(io, handshakeAgainst(io, listener.serverContext(), PinnedTls(PinCheck{})));
-    ASSERT_TRUE(missing);
-    EXPECT_EQ(missing->clientError, NetError::peerKeyRejected);
-    EXPECT_EQ(missing->serverBytes, 0U);
+    const std::pair<const char*, PinCheck> pins[] = {
+        {"mismatch", pinTo(other.certificateDer)},
+        {"throws", [](ByteView) -> bool { throw std::runtime_error("x"); }},
+        {"missing", PinCheck{}},
+    };
+    for (const auto& [name, pin] : pins) {
+        SCOPED_TRACE(name);
+        const auto result = runFor(io, handshakeAgainst(io, listener.serverContext(), PinnedTls(pin)));
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->clientError, NetError::peerKeyRejected);
+        EXPECT_TRUE(result->clientKeyRejected);
+        EXPECT_TRUE(result->serverHandshake) << "the server must not complete a refused handshake";
+        EXPECT_EQ(result->serverBytes, 0U);
+    }
 }
 
 TEST(StreamTest, OurClientRefusesATls12OnlyListener) {

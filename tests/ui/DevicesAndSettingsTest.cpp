@@ -11,22 +11,16 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QDragEnterEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QMimeData>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 
-#include <asio/ip/address_v4.hpp>
-
 #include "WidgetApp.h"
 #include "l10n/L.h"
-#include "model/AppModel.h"
-#include "model/ModelServices.h"
-#include "support/TestEnv.h"
+#include "model/ModelTestSupport.h"
 #include "ui/DevicesWindow.h"
 #include "ui/ItemPicker.h"
 #include "ui/NearbyPeerRow.h"
@@ -40,59 +34,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-void settle() {
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-model::Peer peer(const std::string& name, std::optional<std::string> key = std::nullopt) {
-    return model::Peer{.name = name,
-                       .serviceName = name,
-                       .endpoint = platform::HostPort("127.0.0.1", 9),
-                       .proto = key ? 5 : 3,
-                       .key = std::move(key)};
-}
-
-template <class Widget>
-std::vector<Widget*> shown(const QWidget& within) {
-    std::vector<Widget*> found;
-    for (Widget* widget : within.findChildren<Widget*>()) {
-        if (widget->isVisibleTo(&within)) {
-            found.push_back(widget);
-        }
-    }
-    return found;
-}
-
-// Sends a whole drag over `target`: enter, then drop when it was accepted. True when the drop was taken.
-bool dropOn(QWidget& target, const QList<QUrl>& urls, const QString& snippet = {}) {
-    QMimeData data;
-    data.setUrls(urls);
-    if (!snippet.isEmpty()) {
-        data.setText(snippet);
-    }
-    const QPoint middle = target.rect().center();
-    QDragEnterEvent enter(middle, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&target, &enter);
-    if (!enter.isAccepted()) {
-        return false;
-    }
-    QDropEvent drop(QPointF(middle), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&target, &drop);
-    return drop.isAccepted();
-}
-
 class DevicesAndSettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         widgetApp();
         l10n::L::setLang("en");
-        config.settingsFile = dir / "settings.json";
-        config.sources.downloadsFolder = dir / "Downloads";
-        config.ownKey = [] { return std::string(64, 'f'); };
-        config.server.options.identity = nullptr;
-        config.server.options.bindAddress = asio::ip::address_v4::loopback();
-        config.desktop.playSound = [](std::string_view) {};
         // Nothing leaves the process: every transfer is recorded and stays running.
         config.sender.send = [this](model::SendRequest request, auto, auto) { sent.push_back(request.items); };
         config.sender.pair = [this](platform::Endpoint, std::string, std::string, auto, auto) { ++pairings; };
@@ -119,8 +65,8 @@ protected:
     // Desk and Sofa are mine and online, Attic is mine but unreachable, Porch is only nearby.
     void fillDevices() {
         model->setMyDevices({"Desk", std::string(64, 'a'), "Attic"});
-        model->setPeers(
-            {peer("Desk"), peer("Sofa", std::string(64, 'a')), peer("Attic"), peer("Porch", std::string(64, 'b'))});
+        model->setPeers({peer("Desk", 3, std::nullopt), peer("Sofa", 5, std::string(64, 'a')),
+                         peer("Attic", 3, std::nullopt), peer("Porch", 5, std::string(64, 'b'))});
         model->setUnreachable({"Attic"});
         settle();
     }
@@ -142,7 +88,7 @@ protected:
 
     TempDir dir;
     ScopedEnv autoAccept{"QUOBBLEFIN_AUTOACCEPT", std::nullopt};
-    model::ModelConfig config;
+    model::ModelConfig config = loopbackConfig(dir.path());
     std::vector<std::vector<std::filesystem::path>> sent;
     int pairings = 0;
     std::vector<std::filesystem::path> picked;
@@ -275,10 +221,7 @@ TEST_F(DevicesAndSettingsTest, TheDevicesWindowOpensOnceAndAgainAfterDone) {
 
 TEST_F(DevicesAndSettingsTest, SettingsApplyANameChooseAFolderAndStopReceiving) {
     model->start();
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (model->port() == 0 && std::chrono::steady_clock::now() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
+    ASSERT_TRUE(waitUntil([&] { return model->port() != 0; }));
     auto& settings = openSettings();
     const std::string before = model->deviceName();
     auto* name = settings.findChild<QLineEdit*>(QStringLiteral("name"));
@@ -330,11 +273,7 @@ TEST(ItemPickerTest, ChoosesFilesAndFoldersTogether) {
     auto* list = picker.findChild<QListView*>(QStringLiteral("listView"));
     ASSERT_NE(list, nullptr);
     // The file system model lists the folder in the background.
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (list->model()->rowCount(list->rootIndex()) < 2 && std::chrono::steady_clock::now() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    ASSERT_EQ(list->model()->rowCount(list->rootIndex()), 2);
+    ASSERT_TRUE(waitUntil([&] { return list->model()->rowCount(list->rootIndex()) == 2; }));
     // A selected folder leaves the prompt on the button, where the stock dialog would say "Open".
     QAbstractButton* acceptButton = nullptr;
     for (auto* button : picker.findChild<QDialogButtonBox*>()->buttons()) {

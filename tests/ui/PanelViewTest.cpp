@@ -13,13 +13,9 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include <asio/ip/address_v4.hpp>
-
 #include "WidgetApp.h"
 #include "l10n/L.h"
-#include "model/AppModel.h"
-#include "model/ModelServices.h"
-#include "support/TestEnv.h"
+#include "model/ModelTestSupport.h"
 #include "ui/InboxRow.h"
 #include "ui/JobRow.h"
 #include "ui/PanelView.h"
@@ -32,12 +28,6 @@ namespace {
 using namespace std::chrono_literals;
 using model::TransferJob;
 
-// Lets the coalesced refresh run and the replaced rows go.
-void settle() {
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
 QStringList labelTexts(const QWidget& widget) {
     QStringList texts;
     for (const QLabel* label : widget.findChildren<QLabel*>()) {
@@ -46,50 +36,22 @@ QStringList labelTexts(const QWidget& widget) {
     return texts;
 }
 
-template <class Row>
-std::vector<Row*> visibleRows(const QWidget& panel) {
-    std::vector<Row*> rows;
-    for (Row* row : panel.findChildren<Row*>()) {
-        if (row->isVisibleTo(&panel)) {
-            rows.push_back(row);
-        }
-    }
-    // findChildren gives creation order; the panel's order is the vertical one.
-    std::sort(rows.begin(), rows.end(),
-              [&](Row* a, Row* b) { return a->mapTo(&panel, QPoint()).y() < b->mapTo(&panel, QPoint()).y(); });
-    return rows;
-}
-
 class PanelViewTest : public ::testing::Test {
 protected:
     void SetUp() override {
         widgetApp();
         l10n::L::setLang("en");
-        config.settingsFile = dir / "settings.json";
-        config.sources.downloadsFolder = dir / "Downloads";
         config.timings.failedLinger = 50ms;
-        config.ownKey = [] { return std::string(64, 'f'); };
-        config.server.options.identity = nullptr;
-        config.server.options.bindAddress = asio::ip::address_v4::loopback();
-        config.desktop.playSound = [](std::string_view) {};
         model.emplace(config);
         std::filesystem::create_directories(model->saveDir());
-        // The trash lives in the data folder; it must exist, or trashing falls back to the working folder.
-        std::filesystem::create_directories(dir / "data");
         panel.emplace(*model);
         panel->resize(330, 600);
         panel->show();
         settle();
     }
 
-    transfer::FileHeader header(const std::string& from, bool pair) const {
-        transfer::FileHeader head;
-        head.v = 5;
-        head.name = "report.pdf";
-        head.size = 1500;
-        head.from = from;
-        head.pair = pair;
-        return head;
+    static transfer::FileHeader header(const std::string& from, bool pair) {
+        return {.v = 5, .name = "report.pdf", .size = 1500, .from = from, .pair = pair};
     }
 
     void writeReceived(const std::string& name, std::chrono::system_clock::duration age) {
@@ -101,8 +63,7 @@ protected:
 
     TempDir dir;
     ScopedEnv autoAccept{"QUOBBLEFIN_AUTOACCEPT", std::nullopt};
-    ScopedEnv dataHome{"XDG_DATA_HOME", (dir / "data").string()};
-    model::ModelConfig config;
+    model::ModelConfig config = loopbackConfig(dir.path());
     std::optional<model::AppModel> model;
     std::optional<ui::PanelView> panel;
 };
@@ -114,10 +75,7 @@ QString deviceLine(const QWidget& panel) {
 TEST_F(PanelViewTest, HeaderNamesThisDeviceOnceTheListenerIsAdvertised) {
     EXPECT_EQ(deviceLine(*panel), QStringLiteral("Starting…"));
     model->start();
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (model->registeredName().empty() && std::chrono::steady_clock::now() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
+    ASSERT_TRUE(waitUntil([&] { return !model->registeredName().empty(); }));
     settle();
     EXPECT_EQ(deviceLine(*panel), QStringLiteral("This device: ") + QString::fromStdString(model->deviceName()));
 }
@@ -131,7 +89,7 @@ TEST_F(PanelViewTest, RequestCardsShowTheRequestAndAnswerThroughTheModel) {
                           [&](bool accept) { answers.push_back(accept ? "Sofa yes" : "Sofa no"); });
     settle();
 
-    auto cards = visibleRows<ui::RequestCard>(*panel);
+    auto cards = shown<ui::RequestCard>(*panel);
     ASSERT_EQ(cards.size(), 2U);
     const QStringList transfer = labelTexts(*cards[0]);
     EXPECT_TRUE(transfer.contains(QStringLiteral("Desk wants to send you"))) << transfer.join(u'|').toStdString();
@@ -147,21 +105,21 @@ TEST_F(PanelViewTest, RequestCardsShowTheRequestAndAnswerThroughTheModel) {
     ASSERT_EQ(model->requests().size(), 1U);
     settle();
     // The declined card is gone at once; the other stays, still answerable.
-    cards = visibleRows<ui::RequestCard>(*panel);
+    cards = shown<ui::RequestCard>(*panel);
     ASSERT_EQ(cards.size(), 1U);
     cards[0]->findChild<QPushButton*>(QStringLiteral("accept"))->click();
     EXPECT_EQ(answers, (std::vector<std::string>{"Sofa no", "Desk yes"}));
     EXPECT_TRUE(model->requests().empty());
     settle();
-    EXPECT_TRUE(visibleRows<ui::RequestCard>(*panel).empty());
+    EXPECT_TRUE(shown<ui::RequestCard>(*panel).empty());
 }
 
 TEST_F(PanelViewTest, JobRowsFollowProgressAndFailureUntilTheJobLeaves) {
-    EXPECT_TRUE(visibleRows<ui::JobRow>(*panel).empty());
+    EXPECT_TRUE(shown<ui::JobRow>(*panel).empty());
     model->appendJob(TransferJob{.id = "j1", .name = "photos", .peer = "Desk", .progress = 0.427});
     model->appendJob(TransferJob{.id = "j2", .name = "pairing", .peer = "Sofa", .pair = true});
     settle();
-    auto rows = visibleRows<ui::JobRow>(*panel);
+    auto rows = shown<ui::JobRow>(*panel);
     ASSERT_EQ(rows.size(), 2U);
     EXPECT_TRUE(panel->findChild<QWidget*>(QStringLiteral("jobsSection"))->isVisibleTo(&*panel));
     EXPECT_TRUE(labelTexts(*rows[0]).contains(QStringLiteral("42% · → Desk")));
@@ -171,17 +129,14 @@ TEST_F(PanelViewTest, JobRowsFollowProgressAndFailureUntilTheJobLeaves) {
     model->setState("j1", TransferJob::State::failed("Connection refused"));
     model->setState("j2", TransferJob::State::failed("Connection refused"));
     settle();
-    rows = visibleRows<ui::JobRow>(*panel);
+    rows = shown<ui::JobRow>(*panel);
     ASSERT_EQ(rows.size(), 2U);
     EXPECT_TRUE(labelTexts(*rows[0]).contains(QStringLiteral("Failed: Connection refused")));
     EXPECT_FALSE(rows[0]->findChild<QProgressBar*>()->isVisibleTo(rows[0]));
 
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!model->jobs().empty() && std::chrono::steady_clock::now() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
+    ASSERT_TRUE(waitUntil([&] { return model->jobs().empty(); }));
     settle();
-    EXPECT_TRUE(visibleRows<ui::JobRow>(*panel).empty());
+    EXPECT_TRUE(shown<ui::JobRow>(*panel).empty());
     // The whole section goes with the last job.
     EXPECT_FALSE(panel->findChild<QWidget*>(QStringLiteral("jobsSection"))->isVisibleTo(&*panel));
 }
@@ -193,12 +148,12 @@ TEST_F(PanelViewTest, ARunningJobsCancelButtonStopsThatJob) {
     model.emplace(config);
     panel.emplace(*model);
     panel->show();
-    const model::Peer desk{"Desk", "Desk", platform::HostPort("127.0.0.1", 9), 3, std::nullopt};
+    const auto desk = peer("Desk", 3, std::nullopt);
     model->send({dir / "a.txt"}, desk);
     model->send({dir / "b.txt"}, desk);
     model->setState(model->jobs()[0].id, TransferJob::State::done());
     settle();
-    const auto rows = visibleRows<ui::JobRow>(*panel);
+    const auto rows = shown<ui::JobRow>(*panel);
     ASSERT_EQ(rows.size(), 2U);
     auto* finished = rows[0]->findChild<QToolButton*>(QStringLiteral("cancelJob"));
     auto* running = rows[1]->findChild<QToolButton*>(QStringLiteral("cancelJob"));
@@ -216,16 +171,16 @@ TEST_F(PanelViewTest, ABurstOfChangesRefreshesOnceAndKeepsTheRows) {
     model->refreshInbox();
     model->appendJob(TransferJob{.id = "j1", .name = "photos", .peer = "Desk"});
     // Nothing is redrawn inside the burst; the next turn of the event loop shows its end state.
-    EXPECT_TRUE(visibleRows<ui::JobRow>(*panel).empty());
+    EXPECT_TRUE(shown<ui::JobRow>(*panel).empty());
     settle();
-    const auto jobRow = visibleRows<ui::JobRow>(*panel).at(0);
-    const auto inboxRow = visibleRows<ui::InboxRow>(*panel).at(0);
+    const auto jobRow = shown<ui::JobRow>(*panel).at(0);
+    const auto inboxRow = shown<ui::InboxRow>(*panel).at(0);
     for (int step = 1; step <= 50; ++step) {
         model->setProgress("j1", step / 100.0);
     }
     settle();
-    EXPECT_EQ(visibleRows<ui::JobRow>(*panel).at(0), jobRow);
-    EXPECT_EQ(visibleRows<ui::InboxRow>(*panel).at(0), inboxRow);
+    EXPECT_EQ(shown<ui::JobRow>(*panel).at(0), jobRow);
+    EXPECT_EQ(shown<ui::InboxRow>(*panel).at(0), inboxRow);
     EXPECT_TRUE(labelTexts(*jobRow).contains(QStringLiteral("50% · → Desk")));
 }
 
@@ -252,7 +207,7 @@ TEST_F(PanelViewTest, InboxListsNewestFirstAndSaysWhenEmpty) {
     model->refreshInbox();
     settle();
     EXPECT_FALSE(empty->isVisibleTo(&*panel));
-    const auto rows = visibleRows<ui::InboxRow>(*panel);
+    const auto rows = shown<ui::InboxRow>(*panel);
     ASSERT_EQ(rows.size(), 2U);
     EXPECT_EQ(rows[0]->item().url.filename(), "new.txt");
     EXPECT_TRUE(labelTexts(*rows[0]).contains(QStringLiteral("5 B · just now")));
@@ -263,15 +218,9 @@ TEST_F(PanelViewTest, InboxListsNewestFirstAndSaysWhenEmpty) {
     // Another language retitles the panel at once.
     model->setLang("de");
     settle();
-    EXPECT_TRUE(labelTexts(*visibleRows<ui::InboxRow>(*panel).at(0)).contains(QStringLiteral("5 B · gerade eben")));
+    EXPECT_TRUE(labelTexts(*shown<ui::InboxRow>(*panel).at(0)).contains(QStringLiteral("5 B · gerade eben")));
     EXPECT_TRUE(labelTexts(*panel).contains(QString::fromStdString(l10n::L::t("inbox.title"))));
     model->setLang("en");
-    settle();
-
-    model->trash(visibleRows<ui::InboxRow>(*panel).at(0)->item());
-    settle();
-    ASSERT_EQ(visibleRows<ui::InboxRow>(*panel).size(), 1U);
-    EXPECT_TRUE(std::filesystem::exists(dir / "data" / "Trash" / "files" / "new.txt"));
 }
 
 TEST_F(PanelViewTest, AFullInboxSaysWhereTheRestIs) {
@@ -280,7 +229,7 @@ TEST_F(PanelViewTest, AFullInboxSaysWhereTheRestIs) {
     }
     model->refreshInbox();
     settle();
-    EXPECT_EQ(visibleRows<ui::InboxRow>(*panel).size(), 40U);
+    EXPECT_EQ(shown<ui::InboxRow>(*panel).size(), 40U);
     const auto* more = panel->findChild<QLabel*>(QStringLiteral("inboxMore"));
     EXPECT_TRUE(more->isVisibleTo(&*panel));
     EXPECT_EQ(more->text(), QStringLiteral("Showing the latest 40 · open the folder for everything"));

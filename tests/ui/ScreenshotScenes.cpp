@@ -69,22 +69,19 @@ Peer peer(const std::string& name, std::optional<std::string> peerKey) {
                 .key = std::move(peerKey)};
 }
 
-// Runs the event loop for a moment: layouts settle, animations end, the listener starts.
-void pause(std::chrono::milliseconds time) {
-    const auto end = std::chrono::steady_clock::now() + time;
-    while (std::chrono::steady_clock::now() < end) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-// Runs the event loop until `done` holds, for at most `limit`.
+// Runs the event loop until `done` holds, for at most `limit`; then lets deleted widgets go.
 bool pauseUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 15s) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!done() && std::chrono::steady_clock::now() < end) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return done();
+}
+
+// Runs the event loop for a moment: layouts settle, animations end, the listener starts.
+void pause(std::chrono::milliseconds time) {
+    pauseUntil([] { return false; }, time);
 }
 
 // A loopback port that nothing listens on any more.
@@ -245,17 +242,10 @@ private:
     }
 
     void addRequests(qb::model::AppModel& model) {
-        qb::transfer::FileHeader transfer;
-        transfer.v = 3;
-        transfer.name = "Quarterly report – final version.pdf";
-        transfer.size = 2'400'000;
-        transfer.from = "Kitchen Mac mini";
-        model.decideIncoming(transfer, std::nullopt, [](bool) {});
-        qb::transfer::FileHeader pairing;
-        pairing.v = 5;
-        pairing.from = "Garden Tablet";
-        pairing.pair = true;
-        model.decideIncoming(pairing, key('c'), [](bool) {});
+        model.decideIncoming(
+            {.v = 3, .name = "Quarterly report – final version.pdf", .size = 2'400'000, .from = "Kitchen Mac mini"},
+            std::nullopt, [](bool) {});
+        model.decideIncoming({.v = 5, .from = "Garden Tablet", .pair = true}, key('c'), [](bool) {});
     }
 
     void addJobs(qb::model::AppModel& model) {
@@ -398,23 +388,28 @@ private:
 
 // A dark desktop's colours, to see that everything drawn follows the palette.
 QPalette darkPalette() {
+    const std::pair<QPalette::ColorRole, QRgb> roles[] = {
+        {QPalette::Window, 0x2b2b2b},
+        {QPalette::WindowText, 0xeeeeee},
+        {QPalette::Base, 0x1e1e1e},
+        {QPalette::AlternateBase, 0x333333},
+        {QPalette::Text, 0xeeeeee},
+        {QPalette::Button, 0x3a3a3a},
+        {QPalette::ButtonText, 0xeeeeee},
+        {QPalette::Highlight, 0x3d8be0},
+        {QPalette::HighlightedText, 0xffffff},
+        {QPalette::Link, 0x6ab0ff},
+        {QPalette::PlaceholderText, 0x999999},
+        {QPalette::Light, 0x4a4a4a},
+        {QPalette::Midlight, 0x404040},
+        {QPalette::Mid, 0x363636},
+        {QPalette::Dark, 0x1c1c1c},
+        {QPalette::Shadow, 0x101010},
+    };
     QPalette dark;
-    dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
-    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
-    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-    dark.setColor(QPalette::AlternateBase, QColor(0x33, 0x33, 0x33));
-    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
-    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
-    dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
-    dark.setColor(QPalette::Highlight, QColor(0x3d, 0x8b, 0xe0));
-    dark.setColor(QPalette::HighlightedText, Qt::white);
-    dark.setColor(QPalette::Link, QColor(0x6a, 0xb0, 0xff));
-    dark.setColor(QPalette::PlaceholderText, QColor(0x99, 0x99, 0x99));
-    dark.setColor(QPalette::Light, QColor(0x4a, 0x4a, 0x4a));
-    dark.setColor(QPalette::Midlight, QColor(0x40, 0x40, 0x40));
-    dark.setColor(QPalette::Mid, QColor(0x36, 0x36, 0x36));
-    dark.setColor(QPalette::Dark, QColor(0x1c, 0x1c, 0x1c));
-    dark.setColor(QPalette::Shadow, QColor(0x10, 0x10, 0x10));
+    for (const auto& [role, colour] : roles) {
+        dark.setColor(role, QColor(colour));
+    }
     return dark;
 }
 

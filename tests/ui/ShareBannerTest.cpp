@@ -9,9 +9,7 @@
 
 #include "WidgetApp.h"
 #include "l10n/L.h"
-#include "model/AppModel.h"
-#include "model/ModelServices.h"
-#include "support/TestEnv.h"
+#include "model/ModelTestSupport.h"
 #include "ui/PanelView.h"
 #include "ui/SettingsPopover.h"
 #include "ui/ShareBanner.h"
@@ -25,15 +23,12 @@ protected:
     void SetUp() override {
         widgetApp();
         l10n::L::setLang("en");
-        config.settingsFile = dir / "config" / "settings.json";
-        config.sources.downloadsFolder = dir / "Downloads";
-        config.ownKey = [] { return std::string(64, 'f'); };
         model = std::make_unique<model::AppModel>(config);
     }
 
     TempDir dir;
     ScopedEnv configHome{"XDG_CONFIG_HOME", (dir / "config").string()};
-    model::ModelConfig config;
+    model::ModelConfig config = loopbackConfig(dir.path());
     std::unique_ptr<model::AppModel> model;
 };
 

@@ -8,13 +8,10 @@
 #include <QCloseEvent>
 #include <QMenu>
 
-#include <asio/ip/address_v4.hpp>
-
 #include "WidgetApp.h"
 #include "app/Application.h"
 #include "l10n/L.h"
-#include "model/AppModel.h"
-#include "model/ModelServices.h"
+#include "model/ModelTestSupport.h"
 #include "platform/desktop/DesktopNotifier.h"
 #include "support/TestEnv.h"
 #include "ui/PanelWindow.h"
@@ -24,19 +21,11 @@ namespace {
 
 class StartupTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        widgetApp();
-        config.settingsFile = dir / "settings.json";
-        config.sources.downloadsFolder = dir / "Downloads";
-        config.ownKey = [] { return std::string(64, 'f'); };
-        config.server.options.identity = nullptr;
-        config.server.options.bindAddress = asio::ip::address_v4::loopback();
-        config.desktop.playSound = [](std::string_view) {};
-    }
+    void SetUp() override { widgetApp(); }
 
     TempDir dir;
     ScopedEnv autoAccept{"QUOBBLEFIN_AUTOACCEPT", std::nullopt};
-    model::ModelConfig config;
+    model::ModelConfig config = loopbackConfig(dir.path());
 };
 
 QStringList titles(const QMenu& menu) {
@@ -64,11 +53,7 @@ TEST_F(StartupTest, HiddenStartShowsThePanelOnlyWhenARequestArrives) {
     const Qt::WindowFlags flags = delegate.panel()->windowFlags();
     EXPECT_TRUE(flags.testFlag(Qt::Tool) && flags.testFlag(Qt::WindowStaysOnTopHint));
 
-    transfer::FileHeader header;
-    header.v = 3;
-    header.name = "a.txt";
-    header.from = "Desk";
-    delegate.model().decideIncoming(header, std::nullopt, [](bool) {});
+    delegate.model().decideIncoming({.v = 3, .name = "a.txt", .from = "Desk"}, std::nullopt, [](bool) {});
     EXPECT_TRUE(delegate.panel()->isVisible());
 
     // The close button only hides the panel; the same window comes back.

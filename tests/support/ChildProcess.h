@@ -1,21 +1,25 @@
 #pragma once
 
-// Runs the built executable as a separate process, bounded by a time limit, and collects its standard output.
+// Runs a program (the built executable, or a tool such as avahi-publish) as a separate process, bounded by a time
+// limit, and collects its standard output.
 
+#include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
-#include <cstring>
 
 #include <chrono>
-#include <cstdio>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
+
+extern "C" char** environ;
 
 namespace qb::test {
 
@@ -26,17 +30,17 @@ struct ChildResult {
 };
 
 struct ChildOptions {
-    std::vector<std::string> arguments;
+    std::vector<std::string> arguments;  // after the program
     // Changes to this process's environment: nullopt removes the variable.
-    std::map<std::string, std::optional<std::string>> environment;
-    std::string workingDirectory;
+    std::map<std::string, std::optional<std::string>> environment = {};
+    std::string workingDirectory = ".";
     int limitSeconds = 60;
+    bool captureOutput = true;  // else standard output goes to /dev/null
 };
 
-extern "C" char** environ;
-
-// A child started without waiting for it, so that a test can signal it while it runs. Its standard output is
-// collected by finish(), which also ends it (SIGKILL) once `limitSeconds` have passed.
+// A child started without waiting for it, so that a test can signal it or read from it while it runs. finish()
+// collects its output until it exits and ends it (SIGKILL) once `limitSeconds` have passed; a child still
+// running when the object goes is stopped (SIGTERM, then SIGKILL).
 class RunningChild {
 public:
     RunningChild(const std::string& program, const ChildOptions& options) : limitSeconds_(options.limitSeconds) {
@@ -58,26 +62,31 @@ public:
         std::vector<std::string> arguments{program};
         arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
 
-        int pipeEnds[2];
-        if (::pipe(pipeEnds) != 0)
+        int pipeEnds[2] = {-1, -1};
+        if (options.captureOutput && ::pipe(pipeEnds) != 0)
             return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+        if (options.captureOutput)
+            posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+        else
+            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        // The child must not hold the test's own sockets open (a listener the test closes, say).
+        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
         posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
         const auto argv = pointers(arguments);
         const auto envp = pointers(texts);
-        if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
+        if (::posix_spawnp(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
-        ::close(pipeEnds[1]);
-        out_ = pipeEnds[0];
+        if (options.captureOutput) {
+            ::close(pipeEnds[1]);
+            out_ = pipeEnds[0];
+        }
         started_ = std::chrono::steady_clock::now();
     }
     ~RunningChild() {
-        if (pid_ > 0)
-            finish();
+        stop();
         if (out_ >= 0)
             ::close(out_);
     }
@@ -85,22 +94,31 @@ public:
     RunningChild& operator=(const RunningChild&) = delete;
 
     pid_t pid() const { return pid_; }
+    const std::string& output() const { return output_; }
 
-    ChildResult finish() {
-        ChildResult result;
-        const auto deadline = started_ + std::chrono::seconds(limitSeconds_);
-        char buffer[4096];
-        while (pid_ > 0 && out_ >= 0 && std::chrono::steady_clock::now() < deadline) {
+    // Reads output until `done` holds for what came so far, the output ends, or `limit` passes.
+    bool readUntil(const std::function<bool(const std::string&)>& done, std::chrono::milliseconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!done(output_) && out_ >= 0 && std::chrono::steady_clock::now() < deadline) {
             pollfd ready{out_, POLLIN, 0};
             if (::poll(&ready, 1, 100) <= 0)
                 continue;
+            char buffer[4096];
             const auto got = ::read(out_, buffer, sizeof buffer);
             if (got <= 0)
                 break;
             output_.append(buffer, static_cast<std::size_t>(got));
         }
+        return done(output_);
+    }
+
+    ChildResult finish() {
+        ChildResult result;
         if (pid_ <= 0)
             return result;
+        const auto deadline = started_ + std::chrono::seconds(limitSeconds_);
+        readUntil([](const std::string&) { return false; },
+                  std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
         if (std::chrono::steady_clock::now() >= deadline)
             ::kill(pid_, SIGKILL);
         int status = 0;
@@ -111,6 +129,22 @@ public:
         result.took =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started_);
         return result;
+    }
+
+    void stop() {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, SIGTERM);
+        for (int tries = 0; tries < 50; ++tries) {
+            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = -1;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
     }
 
 private:
@@ -132,11 +166,6 @@ private:
 // Runs the child to its end (or its time limit).
 inline ChildResult runChild(const std::string& program, const ChildOptions& options) {
     return RunningChild(program, options).finish();
-}
-
-// The executable under test, as the build gave its path to this test.
-inline std::string quobblefinPath() {
-    return QB_QUOBBLEFIN_PATH;
 }
 
 }  // namespace qb::test
