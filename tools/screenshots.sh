@@ -10,7 +10,7 @@ set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$repo/build/dev}
-scenes=$build/tests/ui/screenshot_scenes
+scenes=$build/tools/screenshots/screenshot_scenes
 out=$repo/build/screenshots
 [[ -x $scenes ]] || { echo "no scene renderer at $scenes; build the screenshot_scenes target first" >&2; exit 1; }
 mkdir -p "$out"
