@@ -130,11 +130,13 @@ TEST_F(CommandLineModesTest, PairPrintsPairedOkOrTheRefusal) {
     EXPECT_EQ(paired.status, 0);
     ASSERT_EQ(seenHeaders().size(), 1U);
     EXPECT_TRUE(seenHeaders()[0].pair);
+    EXPECT_TRUE(server->reports.read([&] { return senderKeys.at(0).has_value(); })) << "the gate sees its key";
 
     accept = false;
     const auto refused = run({"--pair", "127.0.0.1", port(), key()});
     EXPECT_EQ(refused.out, "FAILED: The other device declined (or did not answer)\n");
     EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(server->reports.read([&] { return server->reports.begun.empty(); })) << "a pairing has no body";
 }
 
 TEST_F(CommandLineModesTest, SendStoppedBySigintOrSigtermMidBodyPrintsOneFailedLineAndExitsWithOne) {

@@ -28,23 +28,18 @@ protected:
         };
     }
 
-    std::future<TransferResult> start(const std::vector<fs::path>& items, bool pairing = false) {
+    // Starts the server, then a transfer of `items` (a pairing when there are none) pinned to its key.
+    PendingResult start(const std::vector<fs::path>& items) {
         harness.server->start();
-        auto done = std::make_shared<std::promise<TransferResult>>();
-        auto report = [done](TransferResult result) { done->set_value(std::move(result)); };
-        SenderEnvironment environment{&harness.runtime, &sender, &console, {}, token};
-        const platform::HostPort to("127.0.0.1", harness.server->port());
-        if (pairing) {
-            FileSender::pair(to, "Sender", harness.receiver->ownFingerprint(), report, environment);
+        PendingResult done;
+        const SenderEnvironment environment{&harness.runtime, &sender, &console, {}, token};
+        if (items.empty()) {
+            FileSender::pair(harness.address(), "Sender", *harness.key(), done.completion(), environment);
         } else {
-            FileSender::send(items, to, "Sender", true, harness.receiver->ownFingerprint(), false, {}, report,
+            FileSender::send(items, harness.address(), "Sender", true, harness.key(), false, {}, done.completion(),
                              environment);
         }
-        return done->get_future();
-    }
-
-    static TransferResult outcome(std::future<TransferResult>& result) {
-        return result.wait_for(20s) == std::future_status::ready ? result.get() : TransferErrc::timeout;
+        return done;
     }
 
     // A file large enough that its body is still under way when the first piece has arrived.
@@ -76,8 +71,7 @@ protected:
 TEST_F(CancelTest, SenderCancelMidBodyEndsWithinASecondAndTheReceiverKeepsNothing) {
     serve();
     onFirstPiece([this](const std::string&) { token->cancel(); });
-    auto result = start({bigFile()});
-    const auto sent = outcome(result);
+    const auto sent = start({bigFile()}).wait(20s);
     EXPECT_TRUE(sent.error().is(TransferErrc::cancelled)) << sent.error().description();
     EXPECT_LT(Clock::now() - firstPieceAt, 1s);
     EXPECT_FALSE(harness.reports.finish(1).ok());
@@ -87,8 +81,7 @@ TEST_F(CancelTest, SenderCancelMidBodyEndsWithinASecondAndTheReceiverKeepsNothin
 TEST_F(CancelTest, ReceiverCancelRemovesThePartialFileAndTheSenderSeesTheConnectionGo) {
     serve();
     onFirstPiece([this](const std::string& id) { harness.server->cancelTransfer(id); });
-    auto result = start({bigFile()});
-    const auto sent = outcome(result);
+    const auto sent = start({bigFile()}).wait(20s);
     ASSERT_FALSE(sent.ok());
     EXPECT_FALSE(sent.error().is(TransferErrc::cancelled)) << "the sender did not cancel";
     EXPECT_FALSE(sent.error().is(TransferErrc::timeout));
@@ -111,17 +104,15 @@ TEST_F(CancelTest, ACancelStopsTheConnectAttemptOrPreventsItAtOnce) {
         token = Cancellation::make();
         if (cancelFirst)
             token->cancel();
-        auto done = std::make_shared<std::promise<TransferResult>>();
-        SenderEnvironment environment{&harness.runtime, &sender, &console, {10s, 10s}, token};
+        PendingResult done;
         writeFile(harness.temp / "a.txt", "a");
-        FileSender::send(
-            {harness.temp / "a.txt"}, platform::HostPort("127.0.0.1", silent.local_endpoint().port()), "Sender", true,
-            std::string(64, 'a'), false, {}, [done](TransferResult r) { done->set_value(std::move(r)); }, environment);
+        FileSender::send({harness.temp / "a.txt"}, platform::HostPort("127.0.0.1", silent.local_endpoint().port()),
+                         "Sender", true, std::string(64, 'a'), false, {}, done.completion(),
+                         {&harness.runtime, &sender, &console, {10s, 10s}, token});
         std::this_thread::sleep_for(200ms);
         const auto cancelledAt = Clock::now();
         token->cancel();
-        auto future = done->get_future();
-        const auto sent = outcome(future);
+        const auto sent = done.wait(20s);
         EXPECT_TRUE(sent.error().is(TransferErrc::cancelled)) << cancelFirst << " " << sent.error().description();
         EXPECT_LT(Clock::now() - cancelledAt, 1s) << cancelFirst;
     }
@@ -139,11 +130,11 @@ TEST_F(CancelTest, APairingCancelledWhileAskedWithdrawsItsRequestAndALateYesDoes
         answer.onWithdrawn([&] { withdrawn.set_value(); });
         asked.set_value(answer);
     });
-    auto result = start({}, true);
+    auto result = start({});
     auto answer = asked.get_future();
     ASSERT_EQ(answer.wait_for(10s), std::future_status::ready);
     token->cancel();
-    EXPECT_TRUE(outcome(result).error().is(TransferErrc::cancelled));
+    EXPECT_TRUE(result.wait(20s).error().is(TransferErrc::cancelled));
     EXPECT_EQ(withdrawn.get_future().wait_for(5s), std::future_status::ready);
     answer.get()(true);
     std::this_thread::sleep_for(50ms);

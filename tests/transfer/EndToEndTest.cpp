@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <future>
 #include <map>
 
 #include "ServerHarness.h"
@@ -23,10 +22,11 @@ std::map<std::string, std::string> snapshot(const fs::path& item) {
     return items;
 }
 
-// The real sender against the real server, speaking `generation`; the server declines "Stranger".
-class SenderAndServer {
-public:
-    explicit SenderAndServer(int generation) : generation_(generation), harness(generation == Wire::generationTls) {
+// The real sender against the real server. The parameter is the generation the sender speaks; the server
+// declines "Stranger".
+class EndToEndTest : public ::testing::TestWithParam<int> {
+protected:
+    EndToEndTest() : harness(GetParam() == Wire::generationTls) {
         harness.options.mainQueue = platform::MainQueue::runInline();
         harness.create().decide = [this](const FileHeader& header, const std::optional<std::string>& key,
                                          TransferServer::Answer answer) {
@@ -37,43 +37,16 @@ public:
     }
 
     TransferResult send(const std::vector<fs::path>& items, const std::string& from = "Sender") {
-        return await([&](FileSender::Completion done) {
-            FileSender::send(items, endpoint(), from, generation_ != Wire::generationNoWait, pin(), false, {},
-                             std::move(done), environment());
-        });
-    }
-    TransferResult pair(const std::string& from) {
-        return await([&](FileSender::Completion done) {
-            FileSender::pair(endpoint(), from, *pin(), std::move(done), environment());
-        });
+        PendingResult done;
+        FileSender::send(items, harness.address(), from, GetParam() != Wire::generationNoWait, harness.key(), false, {},
+                         done.completion(), {&harness.runtime, &sender, &console, {}});
+        return done.wait();
     }
 
-private:
-    TransferResult await(const std::function<void(FileSender::Completion)>& start) {
-        auto done = std::make_shared<std::promise<TransferResult>>();
-        start([done](TransferResult result) { done->set_value(std::move(result)); });
-        auto result = done->get_future();
-        return result.wait_for(30s) == std::future_status::ready ? result.get() : TransferErrc::timeout;
-    }
-    platform::HostPort endpoint() const { return {"127.0.0.1", harness.server->port()}; }
-    std::optional<std::string> pin() const {
-        return harness.receiver ? std::optional(harness.receiver->ownFingerprint()) : std::nullopt;
-    }
-    SenderEnvironment environment() { return {&harness.runtime, &sender, &console, {}}; }
-
-    const int generation_;
-
-public:
     ServerHarness harness;
     identity::Identity sender{keysIn(harness.temp / "sender")};
     std::ostringstream console;
     std::vector<std::optional<std::string>> keys;  // written by `decide` on the server's strand before onFinish
-};
-
-// The parameter is the generation the sender speaks.
-class EndToEndTest : public ::testing::TestWithParam<int>, public SenderAndServer {
-protected:
-    EndToEndTest() : SenderAndServer(GetParam()) {}
 };
 
 TEST_P(EndToEndTest, ItemsArriveByteIdenticalAndDeclinedOnesNotAtAll) {
@@ -121,17 +94,6 @@ TEST_P(EndToEndTest, ItemsArriveByteIdenticalAndDeclinedOnesNotAtAll) {
         EXPECT_TRUE(declined.error().is(TransferErrc::declined)) << declined.error().description();
     }
     EXPECT_EQ(treeOf(harness.inbox), before);
-}
-
-// Pairing exists only between TLS devices.
-TEST(EndToEndPairingTest, PairingIsAnsweredWithoutABody) {
-    SenderAndServer ends(Wire::generationTls);
-    EXPECT_TRUE(ends.pair("Sender").ok());
-    const auto declined = ends.pair("Stranger");
-    ASSERT_FALSE(declined.ok());
-    EXPECT_TRUE(declined.error().is(TransferErrc::declined));
-    EXPECT_EQ(ends.keys, std::vector(2, std::optional(ends.sender.ownFingerprint())));
-    EXPECT_EQ(ends.harness.reports.read([&] { return ends.harness.reports.begun.size(); }), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, EndToEndTest, ::testing::Values(2, 3, 5),

@@ -163,6 +163,22 @@ inline bool runOn(platform::NetRuntime& runtime, std::function<void()> work) {
     return ran->get_future().wait_for(10s) == std::future_status::ready;
 }
 
+// A transfer's result, handed over from the thread it ends on; the wait for it is bounded.
+class PendingResult {
+public:
+    std::function<void(transfer::TransferResult)> completion() const {
+        return [promise = promise_](transfer::TransferResult result) { promise->set_value(std::move(result)); };
+    }
+    transfer::TransferResult wait(std::chrono::seconds limit = 30s) {
+        return future_.wait_for(limit) == std::future_status::ready ? future_.get() : transfer::TransferErrc::timeout;
+    }
+
+private:
+    std::shared_ptr<std::promise<transfer::TransferResult>> promise_ =
+        std::make_shared<std::promise<transfer::TransferResult>>();
+    std::future<transfer::TransferResult> future_ = promise_->get_future();
+};
+
 inline identity::Identity::Options keysIn(const fs::path& folder) {
     return {false, folder / "keys", folder / "settings.json", nullptr};
 }
@@ -209,6 +225,12 @@ public:
             reports.record([&] { reports.finished.push_back(result); });
         };
         return *server;
+    }
+
+    // Where the real sender reaches this server, and the key it pins there (none for a plain server).
+    platform::HostPort address() const { return {"127.0.0.1", server->port()}; }
+    std::optional<std::string> key() const {
+        return receiver ? std::optional(receiver->ownFingerprint()) : std::nullopt;
     }
 
     Exchange play(PeerScript script) {
