@@ -5,10 +5,9 @@
 
 #include <asio/ip/address_v4.hpp>
 
-#include "identity/Identity.h"
 #include "l10n/L.h"
 #include "model/DeviceAddress.h"
-#include "model/ModelTestSupport.h"
+#include "model/TwoDevices.h"
 #include "transfer/AddressProbe.h"
 
 namespace qb::test {
@@ -27,21 +26,14 @@ TEST(DeviceAddressText, RoundTripsHostsOfEveryKindAndRefusesTheRest) {
     }
 }
 
-class AddressTest : public ::testing::Test {
+class AddressTest : public ::testing::Test, protected TwoDevices {
 protected:
     void SetUp() override {
         l10n::L::setLang("en");
-        receiving.config.server.options.bindAddress = asio::ip::address_v4::loopback();
-        receiving.config.server.options.identity = &receiverIdentity;
-        receiving.make().setDeviceName("Receiver");
+        receiver().setDeviceName("Receiver");
         sender().setDeviceName("Sender");
     }
 
-    std::uint16_t listen() {
-        receiver().start();
-        EXPECT_TRUE(waitUntil([&] { return receiver().port() != 0; }));
-        return receiver().port();
-    }
     model::AddressCheck check(model::AppModel& model, const std::string& host, std::uint16_t port) {
         std::optional<model::AddressCheck> result;
         model.checkAddress(host, port, [&](const model::AddressCheck& checked) { result = checked; });
@@ -49,37 +41,27 @@ protected:
         return result.value_or(model::AddressCheck{});
     }
     // The whole road of adding by address, the receiver's user accepting.
-    void pairByAddress(std::uint16_t port) {
+    void pairByAddress(std::uint16_t port, const std::optional<std::string>& name = std::nullopt) {
         const auto checked = check(sender(), "127.0.0.1", port);
         ASSERT_TRUE(checked.ok()) << checked.error.message();
-        if (sender().pairAddress(checked).empty()) {
+        if (sender().pairAddress(checked, name).empty()) {
             return;  // already paired: the address was replaced
         }
         ASSERT_TRUE(waitUntil([&] { return receiver().requests().size() == 1; }));
         receiver().respond(receiver().requests().front(), true, false);
         ASSERT_TRUE(waitUntil([&] { return !sender().myDevices().empty(); }));
     }
-    model::AppModel& receiver() { return *receiving.model; }
-    model::AppModel& sender() { return sending.model ? *sending.model : sending.make(); }
-
-    TempDir keys;
-    identity::Identity receiverIdentity{{false, keys / "keys", keys / "settings.json", nullptr}};
-    ModelHarness receiving;
-    ModelHarness sending;
 };
 
 TEST_F(AddressTest, TheKeyIsShownPairedAfterConfirmationStoredWithItsAddressAndSentTo) {
     const std::uint16_t port = listen();
-    const std::string key = receiverIdentity.ownFingerprint();
+    const std::string key = receiverKey();
     const auto checked = check(sender(), " 127.0.0.1 ", port);
     ASSERT_TRUE(checked.ok()) << checked.error.message();
     EXPECT_EQ(checked.keyPrefix(), key.substr(0, 8));
     EXPECT_TRUE(receiver().requests().empty()) << "reading the key asks nobody";
 
-    sender().pairAddress(checked, "Studio");
-    ASSERT_TRUE(waitUntil([&] { return receiver().requests().size() == 1; }));
-    receiver().respond(receiver().requests().front(), true, false);
-    ASSERT_TRUE(waitUntil([&] { return !sender().myDevices().empty(); }));
+    pairByAddress(port, "Studio");
     EXPECT_EQ(sender().myDevices(), std::vector<std::string>{key});
     EXPECT_EQ(sender().displayName(key), "Studio");
     EXPECT_EQ(sender().deviceAddresses(), (std::map<std::string, HostPort>{{key, HostPort("127.0.0.1", port)}}));
@@ -102,7 +84,7 @@ TEST_F(AddressTest, TheKeyIsShownPairedAfterConfirmationStoredWithItsAddressAndS
 }
 
 TEST_F(AddressTest, ADeviceAddedByAddressIsOnlineWhileItsListenerAnswersThere) {
-    const std::string key = receiverIdentity.ownFingerprint();
+    const std::string key = receiverKey();
     pairByAddress(listen());
     // As on the next start: nothing but a probe vouches for a stored address, so it starts offline.
     sending.config.discovery.presence = {std::chrono::milliseconds(50), std::chrono::seconds(3), 2};
@@ -126,7 +108,7 @@ TEST_F(AddressTest, ADeviceAddedByAddressIsOnlineWhileItsListenerAnswersThere) {
 // The other reasons are the probe's own (AddressProbeTest); the model adds these two.
 TEST_F(AddressTest, NoHostOrThisDevicesOwnKeySaySoAndPairNothing) {
     EXPECT_EQ(check(sender(), "  ", 1).error, make_error_code(transfer::AddressErrc::hostNotFound));
-    receiving.config.ownKey = [&] { return receiverIdentity.ownFingerprint(); };
+    receiving.config.ownKey = [&] { return receiverKey(); };
     receiving.make();
     const auto mine = check(receiver(), "127.0.0.1", listen());
     EXPECT_EQ(mine.error, make_error_code(transfer::AddressErrc::thisDevice));

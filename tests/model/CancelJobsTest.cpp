@@ -3,14 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include <asio/ip/address_v4.hpp>
-
 #include <future>
 #include <thread>
 
-#include "identity/Identity.h"
 #include "l10n/L.h"
-#include "model/ModelTestSupport.h"
+#include "model/TwoDevices.h"
 #include "platform/Connect.h"
 #include "platform/NetTestSupport.h"
 #include "transfer/Wire.h"
@@ -20,51 +17,31 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class CancelJobsTest : public ::testing::Test {
+class CancelJobsTest : public ::testing::Test, protected TwoDevices {
 protected:
-    void SetUp() override {
-        l10n::L::setLang("en");
-        receiving.config.server.options.bindAddress = asio::ip::address_v4::loopback();
-    }
+    void SetUp() override { l10n::L::setLang("en"); }
 
-    // The receiving model, listening; its port once it is known.
-    std::uint16_t listen(const identity::Identity* identity) {
-        receiving.config.server.options.identity = identity;
-        receiver().setDeviceName("Receiver");
-        receiver().start();
-        EXPECT_TRUE(waitUntil([&] { return receiver().port() != 0; }));
-        return receiver().port();
-    }
-
-    model::AppModel& receiver() { return receiving.model ? *receiving.model : receiving.make(); }
     const model::TransferJob* job(model::AppModel& model) {
         return model.jobs().empty() ? nullptr : &model.jobs().front();
     }
     bool failedWith(model::AppModel& model, const std::string& text) {
         return waitUntil([&] { return job(model) && job(model)->state == model::TransferJob::State::failed(text); });
     }
-
-    ModelHarness receiving;
 };
 
 TEST_F(CancelJobsTest, ACancelledPairingTakesDownTheRequestCardAndRecordsNothing) {
-    TempDir keys;
-    identity::Identity receiverIdentity({false, keys / "keys", keys / "settings.json", nullptr});
-    const std::uint16_t port = listen(&receiverIdentity);
-    ModelHarness sending;
-    model::AppModel& sender = sending.make();
-    sender.pairDevice(
-        {"Receiver", "Receiver", platform::HostPort("127.0.0.1", port), 5, receiverIdentity.ownFingerprint()});
+    const std::uint16_t port = listen();
+    sender().pairDevice({"Receiver", "Receiver", platform::HostPort("127.0.0.1", port), 5, receiverKey()});
     ASSERT_TRUE(waitUntil([&] { return receiver().requests().size() == 1; }));
 
-    sender.cancel(job(sender)->id);
-    EXPECT_TRUE(failedWith(sender, "Cancelled"));
+    sender().cancel(job(sender())->id);
+    EXPECT_TRUE(failedWith(sender(), "Cancelled"));
     EXPECT_TRUE(waitUntil([&] { return receiver().requests().empty(); })) << "the card leaves with its sender";
-    for (model::AppModel* model : {&sender, &receiver()}) {
+    for (model::AppModel* model : {&sender(), &receiver()}) {
         EXPECT_TRUE(model->knownKeys().empty());
         EXPECT_TRUE(model->myDevices().empty());
     }
-    EXPECT_TRUE(waitUntil([&] { return sender.jobs().empty(); })) << "leaves after the failed-job delay";
+    EXPECT_TRUE(waitUntil([&] { return sender().jobs().empty(); })) << "leaves after the failed-job delay";
 }
 
 // Sends a header and the first bytes of a longer body, then waits for the receiver to end the connection.
@@ -88,7 +65,8 @@ asio::awaitable<std::string> stallMidBody(std::uint16_t port) {
 
 TEST_F(CancelJobsTest, ACancelledIncomingBodyLeavesNothingAndClosesTheConnection) {
     const ScopedEnv autoAccept("QUOBBLEFIN_AUTOACCEPT", "1");
-    const std::uint16_t port = listen(nullptr);
+    receiving.config.server.options.identity = nullptr;  // the client below speaks plain TCP
+    const std::uint16_t port = listen();
     std::promise<std::string> seen;
     std::thread client([&] {
         asio::io_context io;

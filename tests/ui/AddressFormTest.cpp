@@ -15,9 +15,8 @@
 #include <asio/ip/tcp.hpp>
 
 #include "WidgetApp.h"
-#include "identity/Identity.h"
 #include "l10n/L.h"
-#include "model/ModelTestSupport.h"
+#include "model/TwoDevices.h"
 #include "ui/AddressForm.h"
 #include "ui/DevicesWindow.h"
 #include "ui/ItemPicker.h"
@@ -48,16 +47,19 @@ Tile* tileOf(const QWidget& panel, const std::string& id) {
     return nullptr;
 }
 
-class AddressFormTest : public ::testing::Test {
+// Made before the models, which would otherwise make an application of their own without widgets.
+struct WidgetAppFirst {
+    QApplication& app = widgetApp();
+};
+
+class AddressFormTest : public ::testing::Test, private WidgetAppFirst, protected TwoDevices {
 protected:
     void SetUp() override {
         l10n::L::setLang("en");
-        receiving.config.server.options.bindAddress = asio::ip::address_v4::loopback();
-        receiving.config.server.options.identity = &receiverIdentity;
-        receiving.make().setDeviceName("Receiver");
-        receiver().start();
+        receiver().setDeviceName("Receiver");
+        listen();
         sending.config.discovery.presence = {50ms, 3s, 2};
-        sending.make().setDeviceName("Sender");
+        sender().setDeviceName("Sender");
         sender().setReceiveMode(model::ReceiveMode::off);
         sender().start();
         panel.emplace(sender(), dialogs);
@@ -66,7 +68,6 @@ protected:
         ui::DevicesWindow::present(sender(), &*panel);
         form = &ui::DevicesWindow::current()->addressForm();
         form->open();
-        ASSERT_TRUE(waitUntil([&] { return receiver().port() != 0; }));
     }
     void TearDown() override { delete ui::DevicesWindow::current(); }
 
@@ -85,14 +86,6 @@ protected:
         return waitUntil([&] { return form->step() == step; }, 30s);
     }
 
-    model::AppModel& receiver() { return *receiving.model; }
-    model::AppModel& sender() { return *sending.model; }
-
-    QApplication& app = widgetApp();
-    TempDir keys;
-    identity::Identity receiverIdentity{{false, keys / "keys", keys / "settings.json", nullptr}};
-    ModelHarness receiving;
-    ModelHarness sending;
     ui::DialogHooks dialogs;
     std::optional<ui::PanelView> panel;
     ui::AddressForm* form = nullptr;
@@ -125,7 +118,7 @@ TEST_F(AddressFormTest, ConnectWaitsForASensibleHostAndPort) {
 }
 
 TEST_F(AddressFormTest, TheKeyIsComparedBeforePairingAndTheDeviceGetsATileThatTakesDrops) {
-    const std::string key = receiverIdentity.ownFingerprint();
+    const std::string key = receiverKey();
     type(QStringLiteral("127.0.0.1"), QString::number(closedPort()));
     pressReturn();
     EXPECT_EQ(form->step(), Step::checking);
