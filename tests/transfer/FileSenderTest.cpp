@@ -128,46 +128,52 @@ TEST_F(FileSenderTest, FolderBodyFollowsItsEntriesAndGenerationTwoDoesNotWait) {
     EXPECT_EQ(reports->progress, std::vector<double>{1.0}) << "the three files fit in one piece";
 }
 
-TEST_F(FileSenderTest, RefusalsAndSilenceEndAsDeclined) {
+TEST_F(FileSenderTest, EachAnswerOrItsAbsenceDecidesTheOutcome) {
     writeFile(temp / "a.txt", "hello");
-    ScriptedReceiver refusing({.answerToHeader = "NO\n", .readBody = false, .answerToBody = ""});
-    auto refused = send({temp / "a.txt"}, refusing.port());
-    ASSERT_TRUE(refused->wait());
-    EXPECT_TRUE(refused->completions.front().error().is(TransferErrc::declined));
-    ASSERT_TRUE(refusing.wait());
-    EXPECT_EQ(refusing.wait()->strayBytes, 0U) << "no body after a refusal";
-
-    timings.goAhead = 200ms;
-    ScriptedReceiver silent({.answerToHeader = "", .readBody = false, .answerToBody = ""});
-    auto unanswered = send({temp / "a.txt"}, silent.port());
-    ASSERT_TRUE(unanswered->wait());
-    EXPECT_TRUE(unanswered->completions.front().error().is(TransferErrc::declined));
-    ASSERT_TRUE(silent.wait()) << "the sender closed the connection";
-    EXPECT_EQ(silent.wait()->strayBytes, 0U);
-}
-
-TEST_F(FileSenderTest, AcknowledgementDecidesTheOutcome) {
-    writeFile(temp / "a.txt", "hello");
-    ScriptedReceiver closing({.answerToBody = "", .end = ReceiverScript::End::close});
-    auto cut = send({temp / "a.txt"}, closing.port());
-    ASSERT_TRUE(cut->wait());
-    EXPECT_TRUE(cut->completions.front().error().is(TransferErrc::connectionClosed));
-
-    ScriptedReceiver afterBody({.answerToBody = "ERR\n"});
-    auto late = send({temp / "a.txt"}, afterBody.port());
-    ASSERT_TRUE(late->wait());
-    EXPECT_EQ(late->completions.front().error(), TransferError::remote("Write failed"));
-    EXPECT_EQ(late->completions.front().error().description(), "Destination refused: Write failed");
-
-    // A refusal right behind the go-ahead stops the sender before its first body byte.
     writeFile(temp / "big", std::string(3 << 20, 'b'));
-    ScriptedReceiver atOnce({.answerToHeader = "GO\nERR\n", .readBody = false, .answerToBody = ""});
-    auto early = send({temp / "big"}, atOnce.port());
-    ASSERT_TRUE(early->wait());
-    EXPECT_TRUE(early->completions.front().error().is(TransferErrc::remote));
-    EXPECT_TRUE(early->progress.empty());
-    ASSERT_TRUE(atOnce.wait());
-    EXPECT_EQ(atOnce.wait()->strayBytes, 0U);
+    timings.goAhead = 200ms;
+    using End = ReceiverScript::End;
+    struct Row {
+        const char* name;
+        ReceiverScript script;
+        const char* item;
+        TransferErrc expected;
+        std::string description = "";
+    };
+    const Row rows[] = {
+        {"refused", {.answerToHeader = "NO\n", .readBody = false, .answerToBody = ""}, "a.txt", TransferErrc::declined},
+        {"silent", {.answerToHeader = "", .readBody = false, .answerToBody = ""}, "a.txt", TransferErrc::declined},
+        {"closed instead of acknowledging",
+         {.answerToBody = "", .end = End::close},
+         "a.txt",
+         TransferErrc::connectionClosed},
+        {"refused after the body",
+         {.answerToBody = "ERR\n"},
+         "a.txt",
+         TransferErrc::remote,
+         "Destination refused: Write failed"},
+        // A refusal right behind the go-ahead stops the sender before its first body byte.
+        {"refused with the go-ahead",
+         {.answerToHeader = "GO\nERR\n", .readBody = false, .answerToBody = ""},
+         "big",
+         TransferErrc::remote},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptedReceiver receiver(row.script);
+        auto reports = send({temp / row.item}, receiver.port());
+        ASSERT_TRUE(reports->wait());
+        const auto error = reports->completions.front().error();
+        EXPECT_TRUE(error.is(row.expected)) << error.description();
+        if (!row.description.empty()) {
+            EXPECT_EQ(error.description(), row.description);
+        }
+        if (!row.script.readBody) {
+            EXPECT_TRUE(reports->progress.empty());
+            ASSERT_TRUE(receiver.wait()) << "the sender closed the connection";
+            EXPECT_EQ(receiver.wait()->strayBytes, 0U) << "no body byte";
+        }
+    }
 }
 
 TEST_F(FileSenderTest, FileThatChangesWhileSendingFailsTheTransfer) {
