@@ -27,7 +27,7 @@ TEST(CommandLine, HiddenCountsOnlyWhenNoModeMatches) {
     EXPECT_EQ(parseCommandLine({"--hidden"}), Command{AppMode{}});
 }
 
-// "--share" is tried after the Part's modes and takes every later argument as a path, as given.
+// "--share" is tried after the other modes and takes every later argument as a path, as given.
 TEST(CommandLine, ShareTakesEveryLaterArgumentAsAPath) {
     EXPECT_EQ(parse({"--share", "a b.txt", "--hidden", "key=x"}),
               Command{(AppMode{false, {"a b.txt", "--hidden", "key=x"}})});
