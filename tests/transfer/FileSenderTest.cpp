@@ -272,7 +272,9 @@ TEST_F(PinnedSenderTest, PairingSucceedsOnGoAheadAndIsDeclinedOtherwise) {
     EXPECT_TRUE(seen->header->pair);
     EXPECT_EQ(seen->header->size, 0);
     EXPECT_FALSE(seen->header->files);
-    EXPECT_TRUE(seen->header->cert && seen->header->sig);
+    // Signed with the environment's identity: the receiver learns this device's own key, not another one.
+    EXPECT_EQ(identity::checkSenderSignature(seen->header->cert, seen->header->sig, receiverFingerprint),
+              senderIdentity().ownFingerprint());
     EXPECT_EQ(seen->strayBytes, 0U);
 
     ScriptedReceiver refusing({.answerToHeader = "NO\n", .readBody = false, .answerToBody = ""},
