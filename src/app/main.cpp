@@ -4,10 +4,9 @@
 #include <variant>
 #include <vector>
 
-#include "app/Application.h"
-#include "app/BrowseMode.h"
 #include "app/CommandLine.h"
 #include "app/CommandLineModes.h"
+#include "app/DesktopModule.h"
 #include "identity/Identity.h"
 #include "platform/ProcessLimits.h"
 
@@ -23,10 +22,9 @@ int runCommand(const qb::app::Command& command, int argc, char** argv) {
                 return qb::app::runSend(mode, std::cout);
             } else if constexpr (std::is_same_v<Mode, qb::app::PairMode>) {
                 return qb::app::runPair(mode, std::cout);
-            } else if constexpr (std::is_same_v<Mode, qb::app::BrowseMode>) {
-                return qb::app::runBrowse(mode, std::cout, std::cerr);
             } else {
-                return qb::app::runApplication(mode, argc, argv);
+                // The application itself and --browse.
+                return qb::app::runDesktopModule(argc, argv, std::cerr);
             }
         },
         command);

@@ -1,4 +1,5 @@
-// The built executable's --send and --pair modes, run as separate processes against a TransferServer hosted here.
+// The built executable's --send and --pair modes (and its loading of the desktop module), run as separate processes
+// against a TransferServer hosted here.
 
 #include <gtest/gtest.h>
 
@@ -121,6 +122,14 @@ TEST_F(CommandLineModesTest, FailuresPrintTheirTextAndExitWithOne) {
     ASSERT_EQ(seenHeaders().size(), 1U);
     EXPECT_EQ(seenHeaders()[0].from, "cli");
     EXPECT_FALSE(fs::exists(inbox() / "a.txt"));
+}
+
+// --browse runs from the desktop module, which the program finds beside itself; a program without it fails with a
+// message instead of starting.
+TEST_F(CommandLineModesTest, BrowseNeedsTheDesktopModuleBesideTheProgram) {
+    EXPECT_EQ(run({"--browse", "0"}).status, 0);
+    fs::copy_file(QB_EXECUTABLE, temp / "alone", fs::copy_options::overwrite_existing);
+    EXPECT_EQ(runChild((temp / "alone").string(), childOptions({"--browse", "0"})).status, 1);
 }
 
 TEST_F(CommandLineModesTest, PairPrintsPairedOkOrTheRefusal) {

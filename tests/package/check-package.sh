@@ -36,6 +36,15 @@ expect_file() { [ -f "$root/$1" ] || fail "missing /$1"; }
 expect_file usr/bin/quobblefin
 [ -x "$root/usr/bin/quobblefin" ] || fail "the program is not executable"
 file "$root/usr/bin/quobblefin" | grep -q ", stripped" || fail "the program is not stripped"
+module=$(find "$root/usr/lib" -name quobblefin-desktop.so)
+if [ -z "$module" ]; then
+  fail "missing the desktop module under /usr/lib"
+else
+  file "$module" | grep -q ", stripped" || fail "the desktop module is not stripped"
+  # The unpacked program finds the module where the package put it: --browse runs from there.
+  HOME=$work/home XDG_CONFIG_HOME=$work/home/config XDG_DATA_HOME=$work/home/data \
+    "$root/usr/bin/quobblefin" --browse 0 >"$work/browse.log" 2>&1 || fail "--browse from the package: $(cat "$work/browse.log")"
+fi
 expect_file usr/share/applications/$id.desktop
 expect_file usr/share/metainfo/$id.metainfo.xml
 expect_file usr/share/man/man1/quobblefin.1.gz
