@@ -1,10 +1,10 @@
-// The desktop module's one exported function, which the program calls for the modes it does not run itself.
+// The desktop module's one exported function, which the program (app/DesktopModule.cpp) calls for the modes it
+// does not run itself.
 
+#include <iostream>
 #include <string>
 #include <variant>
 #include <vector>
-
-#include <iostream>
 
 #include "app/Application.h"
 #include "app/BrowseMode.h"
