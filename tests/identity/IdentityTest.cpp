@@ -1,3 +1,4 @@
+#include "identity/HeaderSignature.h"
 #include "identity/Identity.h"
 
 #include <gmock/gmock.h>
@@ -23,8 +24,8 @@ using ::testing::StartsWith;
 
 class IdentityTest : public ::testing::Test {
 protected:
-    Identity::Options options(bool ephemeral = false) {
-        return {ephemeral, temp / "keystore", temp / "settings.json", &console};
+    Identity::Options options(bool ephemeral = false, const std::string& name = "") {
+        return {ephemeral, temp / (name + "keystore"), temp / (name + "settings.json"), &console};
     }
     std::vector<std::string> storedLabels() const {
         std::vector<std::string> labels;
@@ -45,12 +46,6 @@ protected:
     std::ostringstream console;
 };
 
-TEST(Fingerprint, IsTheLowerCaseHexSha256) {
-    EXPECT_EQ(Identity::fingerprint(platform::asBytes("abc")),
-              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_THAT(Identity::fingerprint({}), MatchesRegex("[0-9a-f]{64}"));
-}
-
 TEST(IdentityOptions, OnlyTheExactValueOneIsTestMode) {
     const std::optional<std::string> normalValues[] = {std::nullopt, "", "true", "1 ", "01"};
     for (const auto& value : normalValues) {
@@ -61,7 +56,7 @@ TEST(IdentityOptions, OnlyTheExactValueOneIsTestMode) {
     EXPECT_TRUE(Identity::optionsFromEnvironment().ephemeral);
 }
 
-TEST_F(IdentityTest, NormalIdentityPersistsAcrossStarts) {
+TEST_F(IdentityTest, NormalIdentityPersistsAcrossStartsAndALostKeyOrDamagedSettingRenewsIt) {
     std::string fingerprint;
     {
         const Identity first(options());
@@ -72,19 +67,13 @@ TEST_F(IdentityTest, NormalIdentityPersistsAcrossStarts) {
         EXPECT_EQ(storedCertSetting(), platform::base64Encode(first.certDer()));
         fingerprint = first.ownFingerprint();
     }
-    const Identity second(options());
-    EXPECT_EQ(second.ownFingerprint(), fingerprint);
+    EXPECT_EQ(Identity(options()).ownFingerprint(), fingerprint);
     EXPECT_EQ(storedLabels().size(), 1u) << "no new key";
-    EXPECT_THAT(console.str(), IsEmpty());
-}
 
-TEST_F(IdentityTest, ALostKeyOrADamagedSettingMakesANewIdentity) {
-    const std::string original = Identity(options()).ownFingerprint();
     platform::KeyStore(temp / "keystore").deleteKeysWithLabel("Quobblefin Identity");
-
     const Identity renewed(options());
     ASSERT_TRUE(renewed.hasIdentity());
-    EXPECT_NE(renewed.ownFingerprint(), original);
+    EXPECT_NE(renewed.ownFingerprint(), fingerprint);
     EXPECT_EQ(storedCertSetting(), platform::base64Encode(renewed.certDer()));
 
     platform::SettingsStore(temp / "settings.json").setString("identity.cert", "not Base64!");
@@ -94,23 +83,20 @@ TEST_F(IdentityTest, ALostKeyOrADamagedSettingMakesANewIdentity) {
     EXPECT_THAT(console.str(), IsEmpty());
 }
 
-TEST_F(IdentityTest, EphemeralIdentityIsMarkedAndLeavesTheSettingsAlone) {
-    const Identity identity(options(true));
-    ASSERT_TRUE(identity.hasIdentity());
-    EXPECT_TRUE(identity.ephemeral());
-    const std::string uuid = "[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}";
-    EXPECT_THAT(identity.label(), MatchesRegex("Quobblefin Identity\\.test\\." + uuid));
-    EXPECT_EQ(platform::toString(identity.tag()), "com.kestrun.quobblefin.identity" + identity.label().substr(19));
-    EXPECT_THAT(commonName(identity), MatchesRegex("Quobblefin Test [0-9A-F]{8}"));
-    EXPECT_FALSE(storedCertSetting());
-    EXPECT_THAT(storedLabels(), ::testing::ElementsAre(identity.label()));
-}
-
-TEST_F(IdentityTest, PurgeRemovesOnlyTestItems) {
-    const Identity normal(options());
+// A test-mode identity is marked in its label, tag and name, stays out of the settings, and is purged at the next
+// start of one while the normal identity stays.
+TEST_F(IdentityTest, EphemeralIdentityIsMarkedLeavesTheSettingsAloneAndOnlyItIsPurged) {
     const Identity ephemeral(options(true));
-    ASSERT_EQ(storedLabels().size(), 2u);
+    ASSERT_TRUE(ephemeral.hasIdentity());
+    EXPECT_TRUE(ephemeral.ephemeral());
+    const std::string uuid = "[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}";
+    EXPECT_THAT(ephemeral.label(), MatchesRegex("Quobblefin Identity\\.test\\." + uuid));
+    EXPECT_EQ(platform::toString(ephemeral.tag()), "com.kestrun.quobblefin.identity" + ephemeral.label().substr(19));
+    EXPECT_THAT(commonName(ephemeral), MatchesRegex("Quobblefin Test [0-9A-F]{8}"));
+    EXPECT_FALSE(storedCertSetting());
+    EXPECT_THAT(storedLabels(), ::testing::ElementsAre(ephemeral.label()));
 
+    const Identity normal(options());
     Identity::purgeTestItems(temp / "keystore");
     EXPECT_THAT(storedLabels(), ::testing::ElementsAre("Quobblefin Identity"));
     platform::KeyStore store(temp / "keystore");
@@ -119,7 +105,8 @@ TEST_F(IdentityTest, PurgeRemovesOnlyTestItems) {
     EXPECT_TRUE(ephemeral.sign(platform::asBytes("still usable in memory")));
 
     const Identity later(options(true));
-    EXPECT_THAT(storedLabels(), ::testing::UnorderedElementsAre("Quobblefin Identity", later.label())) << "purged at start";
+    EXPECT_THAT(storedLabels(), ::testing::UnorderedElementsAre("Quobblefin Identity", later.label()))
+        << "purged at start";
 }
 
 TEST_F(IdentityTest, EphemeralItemsAreGoneAfterTheProcessExits) {
@@ -154,6 +141,10 @@ TEST_F(IdentityTest, SelfTestWritesTheCertificateAndVerifiesItsOwnSignature) {
     const Identity identity(options());
     std::ostringstream line;
     EXPECT_EQ(runSelfTest(identity, temp / "cert.der", line), 0);
+    EXPECT_EQ(identity.ownFingerprint(), platform::hex(platform::sha256(identity.certDer())))
+        << "the lower-case hex SHA-256 of the certificate";
+    EXPECT_EQ(Identity::fingerprint(platform::asBytes("abc")),
+              platform::hex(platform::sha256(platform::asBytes("abc"))));
     EXPECT_EQ(line.str(), "fingerprint " + identity.ownFingerprint() + " der " +
                               std::to_string(identity.certDer().size()) + " bytes selfVerify true\n");
     std::ifstream written(temp / "cert.der", std::ios::binary);
@@ -161,6 +152,36 @@ TEST_F(IdentityTest, SelfTestWritesTheCertificateAndVerifiesItsOwnSignature) {
 
     std::ostringstream unwritable;
     EXPECT_EQ(runSelfTest(identity, temp / "missing" / "cert.der", unwritable), 0);
+}
+
+// Only the intended receiver learns the sender's key from a header's proof; every missing, garbled or borrowed
+// field is refused.
+TEST_F(IdentityTest, HeaderSignatureProvesTheSenderOnlyToItsReceiver) {
+    const Identity sender(options(false, "sender-")), receiver(options(false, "receiver-")),
+        bystander(options(false, "bystander-"));
+    const std::string own = receiver.ownFingerprint();
+    EXPECT_EQ(signedContext(own), "quobblefin-v4:" + own);
+    const auto proof = *signForReceiver(sender, own);
+    EXPECT_EQ(checkSenderSignature(proof.certB64, proof.sigB64, own), sender.ownFingerprint());
+
+    using Field = std::optional<std::string>;
+    const struct {
+        const char* what;
+        Field cert, sig;
+        std::string receiver;
+    } refused[] = {
+        {"replayed to another receiver", proof.certB64, proof.sigB64, bystander.ownFingerprint()},
+        {"no cert", std::nullopt, proof.sigB64, own},
+        {"no sig", proof.certB64, std::nullopt, own},
+        {"cert not canonical Base64", proof.certB64 + "\n", proof.sigB64, own},
+        {"sig not Base64", proof.certB64, "%%%%", own},
+        {"cert not a certificate", platform::base64Encode(platform::asBytes("no cert")), proof.sigB64, own},
+        {"signed by another key", proof.certB64, signForReceiver(bystander, own)->sigB64, own},
+        {"a receiver without a key checks nothing", proof.certB64, proof.sigB64, ""},
+    };
+    for (const auto& row : refused) {
+        EXPECT_FALSE(checkSenderSignature(row.cert, row.sig, row.receiver)) << row.what;
+    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <iterator>
 
 #include "platform/TestCertificate.h"
 #include "support/TestEnv.h"
@@ -21,11 +22,7 @@ mode_t modeOf(const fs::path& path) {
 }
 
 std::size_t fileCount(const fs::path& folder) {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) {
-        ++count;
-    }
-    return count;
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
 
 class KeyStoreTest : public ::testing::Test {
@@ -37,8 +34,14 @@ protected:
     Bytes certificate = test::selfSignedCertificate(key, "Quobblefin 0A1B2C3D");
 };
 
+// A missing folder reads as an empty store and reading does not create it.
 TEST_F(KeyStoreTest, PairsAStoredCertificateWithItsStoredKey) {
+    EXPECT_EQ(store.listKeys()->size(), 0u);
+    EXPECT_FALSE(store.deleteKeysWithLabel("x"));
+    EXPECT_FALSE(store.deleteCertificatesWhoseSubjectContains("x"));
     EXPECT_FALSE(store.findPrivateKeyFor(certificate));
+    EXPECT_FALSE(fs::exists(folder));
+
     ASSERT_FALSE(store.addPrivateKey(key, "Quobblefin Identity", asBytes("com.example.tag")));
     EXPECT_FALSE(store.findPrivateKeyFor(certificate)) << "a key alone is no identity";
     ASSERT_FALSE(store.addCertificate(certificate));
@@ -54,31 +57,25 @@ TEST_F(KeyStoreTest, PairsAStoredCertificateWithItsStoredKey) {
     EXPECT_FALSE(store.findPrivateKeyFor(toBytes("garbage")));
 }
 
-TEST_F(KeyStoreTest, FilesAreBornPrivate) {
+// Adding the same certificate again is success, the same key is not; every file is born private.
+TEST_F(KeyStoreTest, FilesAreBornPrivateAndRepeatsAreNotStored) {
     const mode_t oldMask = ::umask(0);
-    ASSERT_FALSE(store.addPrivateKey(key, "label", {}));
     ASSERT_FALSE(store.addCertificate(certificate));
+    EXPECT_FALSE(store.addCertificate(certificate));
+    ASSERT_FALSE(store.addPrivateKey(key, "one", {}));
+    EXPECT_EQ(store.addPrivateKey(key, "two", {}), KeyStoreError::duplicateKey);
+    EXPECT_EQ(store.addCertificate(toBytes("garbage")), KeyStoreError::badCertificate);
     ::umask(oldMask);
 
     EXPECT_EQ(modeOf(folder), 0700u);
     for (const auto& entry : fs::directory_iterator(folder)) {
         EXPECT_EQ(modeOf(entry.path()), 0600u) << entry.path();
     }
-    EXPECT_EQ(fileCount(folder), 2u) << "no temporary files left behind";
+    EXPECT_EQ(fileCount(folder), 2u) << "one certificate, one key, no temporary files left behind";
 }
 
-TEST_F(KeyStoreTest, AddingTheSameCertificateAgainIsSuccessButTheSameKeyIsNot) {
-    ASSERT_FALSE(store.addCertificate(certificate));
-    EXPECT_FALSE(store.addCertificate(certificate));
-    EXPECT_EQ(fileCount(folder), 1u);
-
-    ASSERT_FALSE(store.addPrivateKey(key, "one", {}));
-    EXPECT_EQ(store.addPrivateKey(key, "two", {}), KeyStoreError::duplicateKey);
-
-    EXPECT_EQ(store.addCertificate(toBytes("garbage")), KeyStoreError::badCertificate);
-}
-
-TEST_F(KeyStoreTest, ListsAndDeletesKeysByExactLabel) {
+// Keys go by their exact label, certificates by text in their subject; a damaged item is left out of the list.
+TEST_F(KeyStoreTest, DeletesKeysByExactLabelAndCertificatesBySubjectText) {
     const Bytes tag = {0x01, 0x00, 0xFF};
     for (const char* label : {"Quobblefin Identity.test.X", "Quobblefin Identity.test.X", "quobblefin identity"}) {
         ASSERT_FALSE(store.addPrivateKey(test::newKey(), label, {}));
@@ -94,27 +91,18 @@ TEST_F(KeyStoreTest, ListsAndDeletesKeysByExactLabel) {
     const auto kept = keys[0].label == "Quobblefin Identity" ? keys[0] : keys[1];
     EXPECT_EQ(kept.label, "Quobblefin Identity");
     EXPECT_EQ(kept.tag, tag);
-}
 
-TEST_F(KeyStoreTest, DeletesCertificatesBySubjectText) {
     const PrivateKey testKey = test::newKey();
     const Bytes testCertificate = test::selfSignedCertificate(testKey, "Quobblefin Test 0A1B2C3D");
     ASSERT_FALSE(store.addCertificate(certificate));
     ASSERT_FALSE(store.addCertificate(testCertificate));
     ASSERT_FALSE(store.addPrivateKey(testKey, "t", {}));
     ASSERT_TRUE(store.findPrivateKeyFor(testCertificate));
-
+    const std::size_t before = fileCount(folder);
     EXPECT_FALSE(store.deleteCertificatesWhoseSubjectContains("Quobblefin Test"));
     EXPECT_FALSE(store.findPrivateKeyFor(testCertificate));
-    EXPECT_EQ(fileCount(folder), 2u) << "the other certificate and the key stay";
-}
-
-TEST_F(KeyStoreTest, AMissingFolderIsAnEmptyStoreAndIsNotCreatedByReading) {
-    EXPECT_EQ(store.listKeys()->size(), 0u);
-    EXPECT_FALSE(store.deleteKeysWithLabel("x"));
-    EXPECT_FALSE(store.deleteCertificatesWhoseSubjectContains("x"));
-    EXPECT_FALSE(store.findPrivateKeyFor(certificate));
-    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_TRUE(store.findPrivateKeyFor(certificate)) << "the other certificate and the keys stay";
+    EXPECT_EQ(fileCount(folder), before - 1);
 }
 
 // The key store and the settings file find their folders by one rule: an absolute XDG variable, else below home.

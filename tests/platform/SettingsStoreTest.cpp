@@ -4,9 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <fstream>
 #include <limits>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,15 +34,6 @@ unsigned permissions(const fs::path& path) {
     return info.st_mode & 0777;
 }
 
-std::vector<std::string> folderEntries(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 const std::error_code kStored;
 
 class SettingsStoreTest : public ::testing::Test {
@@ -53,7 +43,7 @@ protected:
     SettingsStore store{file};
 };
 
-TEST_F(SettingsStoreTest, EveryTypeRoundTripsThroughTheFileAndASecondStore) {
+TEST_F(SettingsStoreTest, EveryTypeRoundTripsThroughTheFileAndASecondStoreAndNonUtf8TextIsRefused) {
     const std::map<std::string, std::string> names{{"ab12", "Desk"}, {"ünï", "Zoë's Mac"}};
     ASSERT_EQ(store.setString("deviceName", "Zoë's  Mac"), kStored);
     ASSERT_EQ(store.setBoolean("playSound", false), kStored);
@@ -79,6 +69,10 @@ TEST_F(SettingsStoreTest, EveryTypeRoundTripsThroughTheFileAndASecondStore) {
     ASSERT_EQ(store.remove("never there"), kStored);
     EXPECT_FALSE(other.contains("playSound"));
     EXPECT_EQ(other.string("deviceName"), "Zoë's  Mac");
+
+    const std::string before = readFile(file);
+    EXPECT_EQ(store.setString("b", "\xff\xfe"), std::errc::illegal_byte_sequence) << "text that is not UTF-8";
+    EXPECT_EQ(readFile(file), before);
 }
 
 TEST_F(SettingsStoreTest, DataOfEveryPaddingLengthRoundTripsAsTaggedBase64) {
@@ -129,13 +123,6 @@ TEST_F(SettingsStoreTest, ADamagedFileReadsAsEmptyAndTheNextChangeRepairsIt) {
     }
 }
 
-TEST_F(SettingsStoreTest, TextThatIsNotUtf8IsRefusedAndTheFileKept) {
-    ASSERT_EQ(store.setString("a", "kept"), kStored);
-    const std::string before = readFile(file);
-    EXPECT_EQ(store.setString("b", "\xff\xfe"), std::errc::illegal_byte_sequence);
-    EXPECT_EQ(readFile(file), before);
-}
-
 TEST_F(SettingsStoreTest, SeveralKeysChangeInOneWriteAndRemovalsTakePart) {
     ASSERT_EQ(store.setString("gone", "x"), kStored);
     SettingsStore::Changes changes;
@@ -169,7 +156,7 @@ TEST(SettingsStoreFailures, AFileThatCannotBeOpenedFailsTheChangeAndLosesNoKey) 
     EXPECT_FALSE(store.contains("playSound"));
 }
 
-TEST(SettingsStoreFolders, MissingFoldersAreCreatedPrivateAndTheFileIs0600) {
+TEST(SettingsStoreFolders, MissingFoldersAreCreatedPrivateTheFileIs0600AndAFolderThatCannotBeMadeFails) {
     const TempDir dir;
     const fs::path file = dir / "config" / "quobblefin" / "settings.json";
     SettingsStore store(file);
@@ -179,59 +166,41 @@ TEST(SettingsStoreFolders, MissingFoldersAreCreatedPrivateAndTheFileIs0600) {
     EXPECT_EQ(permissions(file.parent_path()), 0700U);
     EXPECT_EQ(permissions(file), 0600U);
     EXPECT_EQ(SettingsStore(file).string("deviceName"), "Desk");
-}
 
-TEST(SettingsStoreFolders, AFolderThatCannotBeMadeFailsTheChange) {
-    const TempDir dir;
     writeFile(dir / "taken", "a file where the folder should be");
-    SettingsStore store(dir / "taken" / "settings.json");
-    EXPECT_TRUE(store.setString("a", "b"));
-    EXPECT_EQ(store.string("a"), std::nullopt);
+    SettingsStore blocked(dir / "taken" / "settings.json");
+    EXPECT_TRUE(blocked.setString("a", "b"));
+    EXPECT_EQ(blocked.string("a"), std::nullopt);
 }
 
-constexpr int kWriters = 4;
-constexpr int kKeysPerWriter = 40;
-
-std::string writerKey(int writer, int index) {
-    return "w" + std::to_string(writer) + "." + std::to_string(index);
-}
-
-// Each writer sets its own keys; a lost update would drop another writer's key.
-bool writeOwnKeys(const fs::path& file, int writer) {
-    SettingsStore store(file);
-    for (int index = 0; index < kKeysPerWriter; ++index) {
-        if (store.setInteger(writerKey(writer, index), index)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-void expectEveryKeyAndNoLeftovers(const fs::path& folder, const fs::path& file) {
-    const SettingsStore store(file);
-    for (int writer = 0; writer < kWriters; ++writer) {
-        for (int index = 0; index < kKeysPerWriter; ++index) {
-            EXPECT_EQ(store.integer(writerKey(writer, index)), index) << writerKey(writer, index);
-        }
-    }
-    EXPECT_EQ(folderEntries(folder), (std::vector<std::string>{"settings.json", "settings.json.lock"}));
-}
-
-// Processes take the file lock; threads of one process must also hold it against each other.
+// Each writer sets its own keys; a lost update would drop another writer's key. Processes take the file lock;
+// threads of one process must also hold it against each other.
 TEST(SettingsStoreConcurrency, ProcessesOrThreadsWritingAtOnceKeepEveryKey) {
+    constexpr int kWriters = 4;
+    constexpr int kKeys = 40;
+    const auto key = [](int writer, int index) { return "w" + std::to_string(writer) + "." + std::to_string(index); };
     for (const bool processes : {true, false}) {
         SCOPED_TRACE(processes ? "processes" : "threads");
         const TempDir dir;
         const fs::path file = dir / "settings.json";
+        const auto writeOwnKeys = [&](int writer) {
+            SettingsStore store(file);
+            for (int index = 0; index < kKeys; ++index) {
+                if (store.setInteger(key(writer, index), index)) {
+                    return false;
+                }
+            }
+            return true;
+        };
         std::vector<pid_t> children;
         std::vector<char> succeeded(kWriters, 0);
         {
             std::vector<std::jthread> threads;
             for (int writer = 0; writer < kWriters; ++writer) {
                 if (!processes) {
-                    threads.emplace_back([&, writer] { succeeded[writer] = writeOwnKeys(file, writer); });
+                    threads.emplace_back([&, writer] { succeeded[writer] = writeOwnKeys(writer); });
                 } else if (const pid_t child = ::fork(); child == 0) {
-                    ::_exit(writeOwnKeys(file, writer) ? 0 : 1);
+                    ::_exit(writeOwnKeys(writer) ? 0 : 1);
                 } else {
                     ASSERT_GT(child, 0);
                     children.push_back(child);
@@ -244,7 +213,17 @@ TEST(SettingsStoreConcurrency, ProcessesOrThreadsWritingAtOnceKeepEveryKey) {
             succeeded[writer] = WIFEXITED(status) && WEXITSTATUS(status) == 0;
         }
         EXPECT_EQ(succeeded, std::vector<char>(kWriters, 1));
-        expectEveryKeyAndNoLeftovers(dir.path(), file);
+        const SettingsStore store(file);
+        for (int writer = 0; writer < kWriters; ++writer) {
+            for (int index = 0; index < kKeys; ++index) {
+                EXPECT_EQ(store.integer(key(writer, index)), index) << key(writer, index);
+            }
+        }
+        std::set<std::string> entries;
+        for (const auto& entry : fs::directory_iterator(dir.path())) {
+            entries.insert(entry.path().filename().string());
+        }
+        EXPECT_EQ(entries, (std::set<std::string>{"settings.json", "settings.json.lock"})) << "no leftovers";
     }
 }
 
