@@ -7,12 +7,11 @@ cd "$(dirname "$0")/../.."
 jobs=$(nproc)
 
 asan_targets=(qb_settings_store_test qb_crypto_test qb_keystore_test qb_net_test qb_der_test qb_identity_test
-  qb_l10n_tests qb_wire_test qb_transfer_error_test qb_send_plan_test qb_file_sender_test qb_file_names_test
-  qb_transfer_server_test qb_transfer_end_to_end_test qb_server_failures_test qb_cancel_test qb_address_probe_test
+  qb_l10n_tests qb_wire_test qb_transfer_error_test qb_send_plan_test qb_file_sender_test
+  qb_transfer_server_test qb_transfer_end_to_end_test qb_address_probe_test
   qb_autostart_test qb_hostile_test model_tests qb_command_line_test
   qb_fuzz_header qb_fuzz_layout qb_fuzz_settings qb_fuzz_base64 qb_fuzz_certificate qb_fuzz_txt discovery_tests)
-tsan_targets=(qb_net_test qb_file_sender_test qb_transfer_server_test qb_transfer_end_to_end_test qb_cancel_test
-  model_tests)
+tsan_targets=(qb_net_test qb_file_sender_test qb_transfer_server_test qb_transfer_end_to_end_test model_tests)
 
 run_preset() {
   local preset=$1 labels=$2

@@ -8,7 +8,6 @@
 #include <future>
 
 #include "ServerHarness.h"
-#include "l10n/L.h"
 #include "transfer/AddressProbe.h"
 
 namespace qb::transfer {
@@ -98,17 +97,6 @@ TEST(AddressProbeTest, EveryOtherListenerHasItsOwnReason) {
         acceptor->cancel();
     ASSERT_TRUE(runOn(runtime, [&] { mute.close(); }));
     EXPECT_TRUE(ours.reports.read([&] { return ours.reports.begun.empty(); }));
-}
-
-TEST(AddressProbeTest, EachReasonReadsInTheCurrentLanguage) {
-    l10n::L::setLang("en");
-    EXPECT_EQ(make_error_code(AddressErrc::refused).message(),
-              "Nothing answers on that port — check the port in the other device’s Settings");
-    EXPECT_EQ(make_error_code(AddressErrc::plainListener).message(),
-              "That device runs without a security key and cannot be added by address");
-    l10n::L::setLang("de");
-    EXPECT_EQ(make_error_code(AddressErrc::notQuobblefin).message(), "Das ist kein Quobblefin-Gerät");
-    l10n::L::setLang("en");
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "transfer/FileSender.h"
 
 #include <gtest/gtest.h>
+#include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
+#include <asio/post.hpp>
 
 #include <condition_variable>
 #include <filesystem>
@@ -11,22 +14,122 @@
 
 #include "identity/HeaderSignature.h"
 #include "identity/Identity.h"
+#include "platform/Acceptor.h"
+#include "platform/NetRuntime.h"
 #include "platform/NetTestSupport.h"
 #include "support/TestEnv.h"
-#include "transfer/ScriptedReceiver.h"
+#include "transfer/Wire.h"
 
 namespace qb::transfer {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using test::ReceiverScript;
-using test::ScriptedReceiver;
 using test::writeFile;
 
-std::string text(const platform::Bytes& bytes) {
-    return platform::toString(bytes);
-}
+// A receiver that follows a fixed script instead of deciding anything, so each test controls every reply byte
+// and sees every byte the sender wrote.
+struct ReceiverScript {
+    // drain: read until the sender closes, counting any bytes it still sends; close: at once; hold: keep the
+    // connection open and say nothing more.
+    enum class End { drain, close, hold };
+    bool readHeader = true;               // false: accept and go straight to `end`
+    std::string answerToHeader = "GO\n";  // written after the header; empty: no answer
+    bool readBody = true;                 // read the header's `size` bytes after the answer
+    std::string answerToBody = "OK\n";    // empty: no answer
+    End end = End::drain;
+};
+
+struct ReceivedTransfer {
+    std::optional<FileHeader> header;
+    platform::Bytes body;
+    std::size_t strayBytes = 0;  // bytes the sender wrote beyond what the script read
+};
+
+class ScriptedReceiver {
+public:
+    explicit ScriptedReceiver(ReceiverScript script, platform::TlsContext tls = {}) : script_(std::move(script)) {
+        platform::Acceptor::Options options;
+        options.bindAddress = asio::ip::make_address("127.0.0.1");
+        options.tls = std::move(tls);
+        auto opened = platform::Acceptor::open(runtime_.executor(), options);
+        if (opened.error)
+            throw std::system_error(opened.error);
+        acceptor_ = opened.acceptor;
+        acceptor_->start([this](platform::Stream stream) {
+            {
+                const std::lock_guard lock(mutex_);
+                ++connections_;
+            }
+            asio::co_spawn(runtime_.executor(), serve(std::move(stream)), asio::detached);
+        });
+    }
+
+    ~ScriptedReceiver() {
+        asio::post(runtime_.executor(), [acceptor = acceptor_] { acceptor->cancel(); });
+        runtime_.stop();
+    }
+
+    std::uint16_t port() const { return acceptor_->port(); }
+
+    // Connections that reached the script (for TLS: that completed the handshake).
+    int connections() {
+        const std::lock_guard lock(mutex_);
+        return connections_;
+    }
+
+    // The first connection's record once its script has ended.
+    std::optional<ReceivedTransfer> wait(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, limit, [this] { return received_.has_value(); });
+        return received_;
+    }
+
+private:
+    asio::awaitable<void> serve(platform::Stream stream) {
+        ReceivedTransfer seen;
+        if (script_.readHeader) {
+            auto prefix = co_await stream.readExactly(Wire::kPrefixLength, 5s);
+            const auto length = Wire::parsePrefix(prefix.bytes);
+            if (length) {
+                auto json = co_await stream.readExactly(*length, 5s);
+                seen.header = Wire::decodeHeader(json.bytes);
+            }
+            if (!script_.answerToHeader.empty())
+                co_await stream.writeAll(platform::asBytes(script_.answerToHeader), 5s);
+            if (seen.header && script_.readBody && seen.header->size > 0) {
+                auto body = co_await stream.readExactly(static_cast<std::size_t>(seen.header->size), 10s);
+                seen.body = std::move(body.bytes);
+            }
+            if (!script_.answerToBody.empty())
+                co_await stream.writeAll(platform::asBytes(script_.answerToBody), 5s);
+        }
+        std::array<std::uint8_t, 65536> buffer{};
+        for (int reads = 0; reads < 100'000 && script_.end == ReceiverScript::End::drain; ++reads) {
+            const auto read = co_await stream.readSome(buffer, 5s);
+            if (read.error)
+                break;
+            seen.strayBytes += read.size;
+        }
+        if (script_.end == ReceiverScript::End::hold)
+            held_.push_back(std::move(stream));
+        else
+            stream.close();
+        const std::lock_guard lock(mutex_);
+        if (!received_)
+            received_ = std::move(seen);
+        changed_.notify_all();
+    }
+
+    ReceiverScript script_;
+    platform::NetRuntime runtime_{1};  // one thread: the acceptor and every script run in order
+    std::shared_ptr<platform::Acceptor> acceptor_;
+    std::vector<platform::Stream> held_;  // touched only on the runtime's thread
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int connections_ = 0;
+    std::optional<ReceivedTransfer> received_;
+};
 
 // What the sender reported; shared with its callbacks, which run on the sender's threads.
 struct Reports {
@@ -83,92 +186,130 @@ protected:
     std::unique_ptr<identity::Identity> identity;
     SenderTimings timings;
     std::function<void(double)> onProgress;  // runs on the sender's strand before each progress report
-    platform::NetRuntime runtime{2};         // last: stopped before anything its handlers use goes away
+    test::TestIdentity receiverKey = test::TestIdentity::make();
+    std::string receiverFingerprint = identity::Identity::fingerprint(receiverKey.certificateDer);
+    platform::NetRuntime runtime{2};  // last: stopped before anything its handlers use goes away
 };
 
-TEST_F(FileSenderTest, OneFileGoesOutAsHeaderThenItsBytesAndAnEmptyOneWithoutBody) {
+// Each kind of transfer that succeeds: what the receiver read (the signature aside) and one progress report per
+// piece. Pinned rows run verbose, and only QUOBBLEFIN_VERBOSE=1 prints the TLS line.
+TEST_F(FileSenderTest, EachTransferGoesOutAsItsHeaderThenItsBytesAndNothingMore) {
     writeFile(temp / "a.txt", "hello");
-    ScriptedReceiver receiver({});
-    auto reports = send({temp / "a.txt"}, receiver.port());
-    ASSERT_TRUE(reports->wait());
-    const auto seen = receiver.wait();
-    ASSERT_TRUE(seen && seen->header);
-    EXPECT_TRUE(reports->completions.front().ok());
-    EXPECT_EQ(*seen->header, (FileHeader{.v = 3, .name = "a.txt", .size = 5, .from = "Desk"}));
-    EXPECT_EQ(text(seen->body), "hello");
-    EXPECT_EQ(seen->strayBytes, 0U);
-    EXPECT_EQ(reports->progress, std::vector<double>{1.0});
-    EXPECT_EQ(reports->completions.size(), 1U);
-
     writeFile(temp / "empty", "");
-    ScriptedReceiver second({});
-    auto empty = send({temp / "empty"}, second.port());
-    ASSERT_TRUE(empty->wait());
-    EXPECT_TRUE(empty->completions.front().ok());
-    EXPECT_TRUE(empty->progress.empty());
-    ASSERT_TRUE(second.wait());
-    EXPECT_EQ(second.wait()->header->size, 0);
-    EXPECT_EQ(second.wait()->strayBytes, 0U);
-}
-
-TEST_F(FileSenderTest, FolderBodyFollowsItsEntriesAndGenerationTwoDoesNotWait) {
     writeFile(temp / "F" / "x", "xxx");
     writeFile(temp / "F" / "s" / "y", "yy");
     writeFile(temp / "F" / ".hidden", "h");
     writeFile(temp / "F" / "e", "");
-    ScriptedReceiver receiver({.answerToHeader = ""});
-    auto reports = send({temp / "F"}, receiver.port(), false);
-    ASSERT_TRUE(reports->wait());
-    EXPECT_TRUE(reports->completions.front().ok());
-    const auto seen = receiver.wait();
-    ASSERT_TRUE(seen && seen->header);
-    EXPECT_EQ(seen->header->v, 2);
-    EXPECT_EQ(seen->header->size, 6);
-    EXPECT_EQ(text(seen->body), "hyyxxx");
-    EXPECT_EQ(reports->progress, std::vector<double>{1.0}) << "the three files fit in one piece";
+    const std::vector<FileEntry> folder{{".hidden", 1}, {"e", 0}, {"s", 0, true}, {"s/y", 2}, {"x", 3}};
+    struct Row {
+        std::vector<fs::path> items;  // none: a pairing
+        FileHeader expected;
+        std::string body;
+        ReceiverScript script = {};
+        std::optional<std::string> verbose = std::nullopt;  // set: pinned
+    };
+    const Row rows[] = {
+        {{temp / "a.txt"}, {.v = 3, .name = "a.txt", .size = 5, .from = "Desk"}, "hello"},
+        {{temp / "empty"}, {.v = 3, .name = "empty", .size = 0, .from = "Desk"}, ""},
+        // Generation 2 does not wait for a go-ahead; the three files fit in one piece.
+        {{temp / "F"},
+         {.v = 2, .name = "F", .size = 6, .from = "Desk", .files = folder},
+         "hyyxxx",
+         {.answerToHeader = ""}},
+        {{temp / "a.txt"}, {.v = 5, .name = "a.txt", .size = 5, .from = "Desk"}, "hello", {}, "1"},
+        {{},
+         {.v = 5, .name = "pair", .size = 0, .from = "Desk", .pair = true},
+         "",
+         {.readBody = false, .answerToBody = ""},
+         "true"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.expected.name + " v" + std::to_string(row.expected.v));
+        console.str("");
+        test::ScopedEnv verbose("QUOBBLEFIN_VERBOSE", row.verbose);
+        ScriptedReceiver receiver(row.script, row.verbose ? receiverKey.serverContext() : platform::TlsContext{});
+        auto reports = send(row.items, receiver.port(), row.expected.v != Wire::generationNoWait,
+                            row.verbose ? std::optional(receiverFingerprint) : std::nullopt, row.items.empty());
+        ASSERT_TRUE(reports->wait());
+        EXPECT_TRUE(reports->completions.front().ok());
+        auto seen = receiver.wait();
+        ASSERT_TRUE(seen && seen->header);
+        if (row.verbose) {
+            // Signed with the environment's identity: the receiver learns this device's own key.
+            EXPECT_EQ(identity::checkSenderSignature(seen->header->cert, seen->header->sig, receiverFingerprint),
+                      senderIdentity().ownFingerprint());
+        }
+        seen->header->cert.reset();
+        seen->header->sig.reset();
+        EXPECT_EQ(*seen->header, row.expected);
+        EXPECT_EQ(platform::toString(seen->body), row.body);
+        EXPECT_EQ(seen->strayBytes, 0U);
+        EXPECT_EQ(reports->progress, row.body.empty() ? std::vector<double>{} : std::vector{1.0});
+        EXPECT_EQ(reports->completions.size(), 1U);
+        EXPECT_EQ(console.str(), row.verbose == "1" ? "tls negotiated 772\n" : "");
+    }
 }
 
 TEST_F(FileSenderTest, EachAnswerOrItsAbsenceDecidesTheOutcome) {
     writeFile(temp / "a.txt", "hello");
     writeFile(temp / "big", std::string(3 << 20, 'b'));
+    writeFile(temp / "not-a-folder", "");
     timings.goAhead = 200ms;
     using End = ReceiverScript::End;
+    // How the sender pins: not at all, the receiver's key, a wrong key, without a key of its own, or the
+    // receiver's key at a plain listener that never answers the handshake.
+    enum class Pin { none, receivers, wrong, withoutOwnKey, atPlainListener };
     struct Row {
         const char* name;
         ReceiverScript script;
-        const char* item;
         TransferErrc expected;
-        std::string description = "";
+        Pin pin = Pin::none;
+        const char* item = "a.txt";  // none: a pairing
     };
+    const ReceiverScript refusing{.answerToHeader = "NO\n", .readBody = false, .answerToBody = ""};
     const Row rows[] = {
-        {"refused", {.answerToHeader = "NO\n", .readBody = false, .answerToBody = ""}, "a.txt", TransferErrc::declined},
-        {"silent", {.answerToHeader = "", .readBody = false, .answerToBody = ""}, "a.txt", TransferErrc::declined},
-        {"closed instead of acknowledging",
-         {.answerToBody = "", .end = End::close},
-         "a.txt",
-         TransferErrc::connectionClosed},
-        {"refused after the body",
-         {.answerToBody = "ERR\n"},
-         "a.txt",
-         TransferErrc::remote,
-         "Destination refused: Write failed"},
+        {"refused", refusing, TransferErrc::declined},
+        {"silent", {.answerToHeader = "", .readBody = false, .answerToBody = ""}, TransferErrc::declined},
+        {"closed instead of acknowledging", {.answerToBody = "", .end = End::close}, TransferErrc::connectionClosed},
+        {"refused after the body", {.answerToBody = "ERR\n"}, TransferErrc::remote},
         // A refusal right behind the go-ahead stops the sender before its first body byte.
         {"refused with the go-ahead",
          {.answerToHeader = "GO\nERR\n", .readBody = false, .answerToBody = ""},
-         "big",
-         TransferErrc::remote},
+         TransferErrc::remote,
+         Pin::none,
+         "big"},
+        {"pairing refused", refusing, TransferErrc::declined, Pin::receivers, nullptr},
+        {"handshake never finished",
+         {.readHeader = false, .end = End::hold},
+         TransferErrc::timeout,
+         Pin::atPlainListener},
+        {"wrong pin", {}, TransferErrc::badPeerKey, Pin::wrong},
+        {"no own key", {}, TransferErrc::badPeerKey, Pin::withoutOwnKey},  // last: it replaces the identity
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        ScriptedReceiver receiver(row.script);
-        auto reports = send({temp / row.item}, receiver.port());
+        if (row.pin == Pin::withoutOwnKey) {
+            identity = std::make_unique<identity::Identity>(identity::Identity::Options{
+                false, temp / "not-a-folder" / "keys", temp / "not-a-folder" / "settings.json", &identityConsole});
+            ASSERT_FALSE(identity->hasIdentity());
+        }
+        timings.connect = row.pin == Pin::atPlainListener ? platform::Duration(200ms) : SenderTimings{}.connect;
+        const bool tls = row.pin != Pin::none && row.pin != Pin::atPlainListener;
+        ScriptedReceiver receiver(row.script, tls ? receiverKey.serverContext() : platform::TlsContext{});
+        const auto key = row.pin == Pin::none    ? std::nullopt
+                         : row.pin == Pin::wrong ? std::optional(std::string(64, '0'))
+                                                 : std::optional(receiverFingerprint);
+        auto reports = send(row.item ? std::vector{temp / row.item} : std::vector<fs::path>{}, receiver.port(), true,
+                            key, !row.item);
         ASSERT_TRUE(reports->wait());
         const auto error = reports->completions.front().error();
         EXPECT_TRUE(error.is(row.expected)) << error.description();
-        if (!row.description.empty()) {
-            EXPECT_EQ(error.description(), row.description);
+        if (row.script.answerToBody == "ERR\n") {
+            EXPECT_EQ(error.description(), "Destination refused: Write failed");
         }
-        if (!row.script.readBody) {
+        if (row.pin == Pin::wrong || row.pin == Pin::withoutOwnKey) {
+            EXPECT_EQ(receiver.connections(), 0) << "no handshake completed, so no header was read";
+        } else if (!row.script.readBody) {
             EXPECT_TRUE(reports->progress.empty());
             ASSERT_TRUE(receiver.wait()) << "the sender closed the connection";
             EXPECT_EQ(receiver.wait()->strayBytes, 0U) << "no body byte";
@@ -206,83 +347,6 @@ TEST_F(FileSenderTest, NothingToSendFailsOnTheCallersThreadWithoutConnecting) {
         EXPECT_EQ(reports->completions.front().error(), TransferError::io("Cannot read the source file"));
     }
     EXPECT_EQ(receiver.connections(), 0);
-}
-
-// --- TLS: pinning, signed headers, pairing -------------------------------------------------------------------
-
-class PinnedSenderTest : public FileSenderTest {
-protected:
-    test::TestIdentity receiverKey = test::TestIdentity::make();
-    std::string receiverFingerprint = identity::Identity::fingerprint(receiverKey.certificateDer);
-};
-
-TEST_F(PinnedSenderTest, PinnedTransferSignsItsHeaderForTheReceiver) {
-    writeFile(temp / "a.txt", "hello");
-    ScriptedReceiver receiver({}, receiverKey.serverContext());
-    test::ScopedEnv verbose("QUOBBLEFIN_VERBOSE", "1");
-    auto reports = send({temp / "a.txt"}, receiver.port(), true, receiverFingerprint);
-    ASSERT_TRUE(reports->wait());
-    EXPECT_TRUE(reports->completions.front().ok());
-    EXPECT_EQ(console.str(), "tls negotiated 772\n");
-    const auto seen = receiver.wait();
-    ASSERT_TRUE(seen && seen->header);
-    EXPECT_EQ(seen->header->v, 5);
-    EXPECT_EQ(text(seen->body), "hello");
-    EXPECT_EQ(identity::checkSenderSignature(seen->header->cert, seen->header->sig, receiverFingerprint),
-              senderIdentity().ownFingerprint());
-}
-
-TEST_F(PinnedSenderTest, AWrongPinOrNoOwnKeyFailsBeforeAnyApplicationByte) {
-    writeFile(temp / "a.txt", "hello");
-    writeFile(temp / "not-a-folder", "");
-    for (const bool ownKey : {true, false}) {
-        SCOPED_TRACE(ownKey ? "wrong pin" : "no own key");
-        if (!ownKey) {
-            identity = std::make_unique<identity::Identity>(identity::Identity::Options{
-                false, temp / "not-a-folder" / "keys", temp / "not-a-folder" / "settings.json", &identityConsole});
-            ASSERT_FALSE(identity->hasIdentity());
-        }
-        ScriptedReceiver receiver({}, receiverKey.serverContext());
-        auto reports =
-            send({temp / "a.txt"}, receiver.port(), true, ownKey ? std::string(64, '0') : receiverFingerprint);
-        ASSERT_TRUE(reports->wait());
-        EXPECT_TRUE(reports->completions.front().error().is(TransferErrc::badPeerKey));
-        EXPECT_EQ(receiver.connections(), 0) << "no handshake completed, so no header was read";
-    }
-}
-
-TEST_F(PinnedSenderTest, ListenerThatNeverFinishesTheHandshakeTimesOut) {
-    timings.connect = 200ms;
-    ScriptedReceiver mute({.readHeader = false, .end = ReceiverScript::End::hold});  // plain: never answers TLS
-    writeFile(temp / "a.txt", "hello");
-    auto reports = send({temp / "a.txt"}, mute.port(), true, receiverFingerprint);
-    ASSERT_TRUE(reports->wait());
-    EXPECT_TRUE(reports->completions.front().error().is(TransferErrc::timeout));
-}
-
-TEST_F(PinnedSenderTest, PairingSucceedsOnGoAheadAndIsDeclinedOtherwise) {
-    test::ScopedEnv verbose("QUOBBLEFIN_VERBOSE", "true");  // only exactly "1" prints the TLS line
-    ScriptedReceiver accepting({.readBody = false, .answerToBody = ""}, receiverKey.serverContext());
-    auto accepted = send({}, accepting.port(), true, receiverFingerprint, true);
-    ASSERT_TRUE(accepted->wait());
-    EXPECT_TRUE(accepted->completions.front().ok());
-    const auto seen = accepting.wait();
-    ASSERT_TRUE(seen && seen->header);
-    EXPECT_EQ(seen->header->name, "pair");
-    EXPECT_TRUE(seen->header->pair);
-    EXPECT_EQ(seen->header->size, 0);
-    EXPECT_FALSE(seen->header->files);
-    // Signed with the environment's identity: the receiver learns this device's own key, not another one.
-    EXPECT_EQ(identity::checkSenderSignature(seen->header->cert, seen->header->sig, receiverFingerprint),
-              senderIdentity().ownFingerprint());
-    EXPECT_EQ(seen->strayBytes, 0U);
-
-    ScriptedReceiver refusing({.answerToHeader = "NO\n", .readBody = false, .answerToBody = ""},
-                              receiverKey.serverContext());
-    auto declined = send({}, refusing.port(), true, receiverFingerprint, true);
-    ASSERT_TRUE(declined->wait());
-    EXPECT_TRUE(declined->completions.front().error().is(TransferErrc::declined));
-    EXPECT_EQ(console.str(), "");
 }
 
 }  // namespace

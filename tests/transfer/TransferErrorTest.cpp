@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "l10n/L.h"
+#include "transfer/AddressProbe.h"
 
 namespace qb::transfer {
 namespace {
@@ -17,6 +18,7 @@ using l10n::L;
 class TransferErrorTest : public ::testing::Test {
 protected:
     void SetUp() override { L::setLang("en"); }
+    void TearDown() override { L::setLang("en"); }
 };
 
 TEST_F(TransferErrorTest, EachCaseShowsItsEnglishText) {
@@ -37,9 +39,7 @@ TEST_F(TransferErrorTest, EachCaseShowsItsEnglishText) {
     // Payloads are the text of io and the tail of remote.
     EXPECT_EQ(TransferError::remote(L::t("err.writeFail")).description(), "Destination refused: Write failed");
     EXPECT_EQ(TransferError::io("Cannot read the source file").description(), "Cannot read the source file");
-}
-
-TEST_F(TransferErrorTest, TextsFollowTheLanguageAtTheTimeTheyAreShown) {
+    // A text follows the language at the time it is shown, not when the error was made.
     const auto error = TransferError::of(TransferErrc::timeout);
     L::setLang("de");
     EXPECT_EQ(error.description(), L::t("err.timeout"));
@@ -68,6 +68,15 @@ TEST_F(TransferErrorTest, SystemErrorsKeepTheirCodeAndTheCommonOnesReadTranslate
     }
     EXPECT_EQ(TransferError::system(make_error_code(TransferErrc::declined)),
               TransferError::of(TransferErrc::declined));
+}
+
+TEST_F(TransferErrorTest, AddressReasonsReadInTheCurrentLanguage) {
+    EXPECT_EQ(make_error_code(AddressErrc::refused).message(),
+              "Nothing answers on that port — check the port in the other device’s Settings");
+    EXPECT_EQ(make_error_code(AddressErrc::plainListener).message(),
+              "That device runs without a security key and cannot be added by address");
+    L::setLang("de");
+    EXPECT_EQ(make_error_code(AddressErrc::notQuobblefin).message(), "Das ist kein Quobblefin-Gerät");
 }
 
 }  // namespace

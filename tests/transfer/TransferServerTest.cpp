@@ -1,11 +1,58 @@
+// The receiving server: its answers, its names on the network and on disk, and its failures. close() is
+// replaced for this whole executable (a definition here wins over the C library's for every caller in the
+// process), so that closing one chosen file can fail the way a full disk or a network file system fails at
+// close: the descriptor is closed, and the call reports EIO.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <future>
+#include <stdexcept>
 #include <thread>
 
 #include "ServerHarness.h"
 #include "l10n/L.h"
+
+namespace {
+
+std::mutex failingMutex;
+std::string failingName;  // guarded by failingMutex
+std::atomic<bool> failing{false};
+
+bool isFailingFile(int fd) {
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char target[4096];
+    const ssize_t length = ::readlink(link, target, sizeof target - 1);
+    const std::string path(target, static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
+    const std::lock_guard lock(failingMutex);
+    return path.size() > failingName.size() && path.ends_with("/" + failingName);
+}
+
+// While it lives, close() of any file named `fileName` closes the file and answers EIO.
+struct CloseFailure {
+    explicit CloseFailure(std::string fileName) {
+        const std::lock_guard lock(failingMutex);
+        failingName = std::move(fileName);
+        failing = true;
+    }
+    ~CloseFailure() { failing = false; }
+};
+
+}  // namespace
+
+extern "C" int close(int fd) {
+    static const auto realClose = reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "close"));
+    const bool fails = failing.load() && isFailingFile(fd);
+    const int result = realClose(fd);
+    if (fails && result == 0) {
+        errno = EIO;
+        return -1;
+    }
+    return result;
+}
 
 namespace qb::transfer {
 namespace {
@@ -160,6 +207,59 @@ TEST(ReceiveTest, ConnectionCutAnywhereLeavesNothingBehind) {
     EXPECT_EQ(begun(harness), reports);
     EXPECT_EQ(harness.exchange(whole).reply, "OK\n");
     EXPECT_EQ(readFile(harness.inbox / "Cut/sub/b"), "bbbb");
+}
+
+// Failures inside the receiving side end only their own transfer, leave nothing in the receive folder, and the
+// server goes on serving.
+TEST(ServerFailuresTest, AFileWhoseCloseFailsEndsTheConnectionWithoutReplyAndLeavesNothing) {
+    ServerHarness harness;
+    harness.create().start();
+    const CloseFailure failing("broken.bin");
+    const std::vector<FileEntry> album{{.p = "a.txt", .s = 3}, {.p = "broken.bin", .s = 2}, {.p = "c", .s = 1}};
+    // A failure while writing is no refusal: the sender hears nothing after the go-ahead.
+    EXPECT_EQ(harness.send(header("Album", 6, 3, album), "aaabbc").reply, "GO\n");
+    EXPECT_EQ(harness.send(header("broken.bin", 0), "").reply, "GO\n");
+    for (std::size_t n = 1; n <= 2; ++n) {
+        const auto result = harness.reports.finish(n);
+        ASSERT_FALSE(result.ok()) << n;
+        EXPECT_EQ(result.error().code(), std::errc::io_error) << n;
+    }
+    EXPECT_EQ(treeOf(harness.inbox), Tree{});
+    harness.expectStillServes();
+}
+
+TEST(ServerFailuresTest, ThrowingCallbacksEndOnlyTheirOwnTransferAndAreReported) {
+    ServerHarness harness;
+    // The decision runs on the server's own pool thread here, where an escaping exception would end the process.
+    harness.options.mainQueue = platform::MainQueue::runInline();
+    harness.create().decide = [](const FileHeader& asked, const auto&, TransferServer::Answer answer) {
+        if (asked.name == "decide throws") {
+            throw std::runtime_error("decision broke");
+        }
+        answer(true);
+    };
+    const auto recordBegin = harness.server->onBegin;
+    harness.server->onBegin = [recordBegin](const std::string& id, const FileHeader& started) {
+        if (started.name == "begin throws") {
+            throw std::runtime_error("begin broke");
+        }
+        recordBegin(id, started);
+    };
+    harness.server->start();
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(harness.send(header("decide throws", 1), "d").reply, "NO\n");
+    const std::vector<FileEntry> folder{{.p = "x", .s = 1}};
+    const auto cut = harness.send(header("begin throws", 1, 3, folder), "x");
+    // The strand is serial: once a later transfer has finished, the earlier failures have been reported.
+    harness.expectStillServes();
+    const std::string log = testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(cut.reply, "GO\n");
+    EXPECT_TRUE(cut.closed);
+    EXPECT_NE(log.find("[quobblefin] decide ended by an exception: decision broke"), std::string::npos) << log;
+    EXPECT_NE(log.find("[quobblefin] connection ended by an exception: begin broke"), std::string::npos) << log;
+    EXPECT_EQ(treeOf(harness.inbox), Tree{}) << "the folder made before the throw is gone";
 }
 
 }  // namespace
