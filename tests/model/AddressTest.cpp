@@ -1,18 +1,25 @@
-// Adding a device by its address, end to end over loopback between two models: the key read and compared,
-// pairing after confirmation, the stored address, and sending to it.
+// Two models end to end over loopback: adding a device by its address (the key read and compared, pairing after
+// confirmation, the stored address, and sending to it), and cancelling from a job row.
 
 #include <gtest/gtest.h>
+
+#include <future>
+#include <thread>
 
 #include <asio/ip/address_v4.hpp>
 
 #include "l10n/L.h"
 #include "model/DeviceAddress.h"
 #include "model/TwoDevices.h"
+#include "platform/Connect.h"
+#include "platform/NetTestSupport.h"
 #include "transfer/AddressProbe.h"
+#include "transfer/Wire.h"
 
 namespace qb::test {
 namespace {
 
+using namespace std::chrono_literals;
 using platform::HostPort;
 
 TEST(DeviceAddressText, RoundTripsHostsOfEveryKindAndRefusesTheRest) {
@@ -40,9 +47,9 @@ protected:
         EXPECT_TRUE(waitUntil([&] { return result.has_value(); }, std::chrono::seconds(30)));
         return result.value_or(model::AddressCheck{});
     }
-    // The whole road of adding by address, the receiver's user accepting.
+    // The whole road of adding by address (the host as typed, spaces and all), the receiver's user accepting.
     void pairByAddress(std::uint16_t port, const std::optional<std::string>& name = std::nullopt) {
-        const auto checked = check(sender(), "127.0.0.1", port);
+        const auto checked = check(sender(), " 127.0.0.1 ", port);
         ASSERT_TRUE(checked.ok()) << checked.error.message();
         if (sender().pairAddress(checked, name).empty()) {
             return;  // already paired: the address was replaced
@@ -51,16 +58,17 @@ protected:
         receiver().respond(receiver().requests().front(), true, false);
         ASSERT_TRUE(waitUntil([&] { return !sender().myDevices().empty(); }));
     }
+    // Waits for the model's first job to fail with `text`.
+    bool failedWith(model::AppModel& model, const std::string& text) {
+        return waitUntil([&] {
+            return !model.jobs().empty() && model.jobs().front().state == model::TransferJob::State::failed(text);
+        });
+    }
 };
 
 TEST_F(AddressTest, TheKeyIsShownPairedAfterConfirmationStoredWithItsAddressAndSentTo) {
     const std::uint16_t port = listen();
     const std::string key = receiverKey();
-    const auto checked = check(sender(), " 127.0.0.1 ", port);
-    ASSERT_TRUE(checked.ok()) << checked.error.message();
-    EXPECT_EQ(checked.keyPrefix(), key.substr(0, 8));
-    EXPECT_TRUE(receiver().requests().empty()) << "reading the key asks nobody";
-
     pairByAddress(port, "Studio");
     EXPECT_EQ(sender().myDevices(), std::vector<std::string>{key});
     EXPECT_EQ(sender().displayName(key), "Studio");
@@ -115,6 +123,52 @@ TEST_F(AddressTest, NoHostOrThisDevicesOwnKeySaySoAndPairNothing) {
     EXPECT_EQ(mine.error.message(), "That address is this device");
     receiver().pairAddress(mine);
     EXPECT_TRUE(receiver().jobs().empty());
+}
+
+TEST_F(AddressTest, ACancelledPairingTakesDownTheRequestCardAndRecordsNothing) {
+    sender().pairDevice({"Receiver", "Receiver", HostPort("127.0.0.1", listen()), 5, receiverKey()});
+    ASSERT_TRUE(waitUntil([&] { return receiver().requests().size() == 1; }));
+
+    sender().cancel(sender().jobs().front().id);
+    EXPECT_TRUE(failedWith(sender(), "Cancelled"));
+    EXPECT_TRUE(waitUntil([&] { return receiver().requests().empty(); })) << "the card leaves with its sender";
+    for (model::AppModel* model : {&sender(), &receiver()}) {
+        EXPECT_TRUE(model->knownKeys().empty());
+        EXPECT_TRUE(model->myDevices().empty());
+    }
+    EXPECT_TRUE(waitUntil([&] { return sender().jobs().empty(); })) << "leaves after the failed-job delay";
+}
+
+// Sends a header and the first bytes of a longer body, then waits for the receiver to end the connection.
+asio::awaitable<std::string> stallMidBody(std::uint16_t port) {
+    auto connected = co_await platform::connect(HostPort("127.0.0.1", port), std::nullopt, 10s);
+    const transfer::FileHeader header{.v = 3, .name = "held.bin", .size = 1000, .from = "Sender"};
+    co_await connected.stream.writeAll(transfer::Wire::encodePrefix(header), 10s);
+    std::array<std::uint8_t, 3> go{};
+    co_await connected.stream.readFull(go, 10s);
+    co_await connected.stream.writeAll(platform::Bytes(10, 'x'), 10s);
+    std::array<std::uint8_t, 16> rest{};
+    const auto read = co_await connected.stream.readSome(rest, 20s);
+    co_return std::string(go.begin(), go.end()) + (read.error == asio::error::timed_out ? "open" : "closed");
+}
+
+TEST_F(AddressTest, ACancelledIncomingBodyLeavesNothingAndClosesTheConnection) {
+    const ScopedEnv autoAccept("QUOBBLEFIN_AUTOACCEPT", "1");
+    receiving.config.server.options.identity = nullptr;  // the client below speaks plain TCP
+    receiving.make();
+    const std::uint16_t port = listen();
+    std::promise<std::string> seen;
+    std::thread client([&] {
+        asio::io_context io;
+        seen.set_value(runFor(io, stallMidBody(port), 30s).value_or("timeout"));
+    });
+    ASSERT_TRUE(waitUntil([&] { return !receiver().jobs().empty(); }));
+    receiver().cancel("not a job");
+    receiver().cancel(receiver().jobs().front().id);
+    EXPECT_TRUE(failedWith(receiver(), "Cancelled"));
+    client.join();
+    EXPECT_EQ(seen.get_future().get(), "GO\nclosed");
+    EXPECT_TRUE(std::filesystem::is_empty(receiver().saveDir()));
 }
 
 }  // namespace

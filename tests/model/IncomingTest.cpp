@@ -11,7 +11,6 @@ namespace qb::test {
 namespace {
 
 using model::ReceiveMode;
-using model::TextMap;
 using transfer::FileEntry;
 using transfer::FileHeader;
 
@@ -27,10 +26,15 @@ protected:
         // Plain listeners on loopback: traffic never leaves the machine.
         h.config.server.options.identity = nullptr;
         h.config.server.options.bindAddress = asio::ip::address_v4::loopback();
+        h.config.desktop.reveal = [this](const std::filesystem::path& item) { revealed.push_back(item); };
         h.make();
         h.model->setDeviceName("Me");
     }
     model::AppModel& m() { return *h.model; }
+    std::uint16_t listening() {
+        EXPECT_TRUE(waitUntil([&] { return m().port() != 0; }));
+        return m().port();
+    }
 
     // The gate's outcome for one header: "accept", "decline" or "ask".
     std::string decide(const FileHeader& head, std::optional<std::string> key) {
@@ -44,6 +48,7 @@ protected:
     }
 
     ModelHarness h;
+    std::vector<std::filesystem::path> revealed;
 };
 
 TEST_F(IncomingTest, DecisionTableRowByRow) {
@@ -130,6 +135,12 @@ TEST_F(IncomingTest, FinishedTransfersLeadTheInboxInTransferOrder) {
     EXPECT_EQ(shown->url, folder / "a.txt");
     EXPECT_EQ(h.sounds, std::vector<std::string>{"Glass"});
     EXPECT_EQ(h.notifications, std::vector<std::string>{"Received a file from ?|3 items"});
+    // Its one button shows the first item in the file manager.
+    ASSERT_EQ(h.notificationActions.size(), 1u);
+    ASSERT_EQ(h.notificationActions[0].size(), 1u);
+    EXPECT_EQ(h.notificationActions[0][0].label, "Show");
+    h.notificationActions[0][0].invoke();
+    EXPECT_EQ(revealed, std::vector<std::filesystem::path>{folder / "a.txt"});
 
     // A failed receive changes only its job.
     m().appendJob({.id = "t1", .direction = model::TransferJob::Direction::incoming});
@@ -138,40 +149,17 @@ TEST_F(IncomingTest, FinishedTransfersLeadTheInboxInTransferOrder) {
     EXPECT_EQ(m().inbox()[0].url, folder / "a.txt");
     EXPECT_EQ(h.notifications.size(), 1u);
     EXPECT_EQ(h.sounds.size(), 1u);
+
+    h.config.desktop.reveal = nullptr;
+    h.make().finishIncoming("u", transfer::ReceiveResult({folder / "a.txt"}));
+    EXPECT_TRUE(h.notificationActions.back().empty()) << "nothing to offer without a file manager";
 }
 
-std::uint16_t waitForListener(model::AppModel& m) {
-    EXPECT_TRUE(waitUntil([&] { return m.port() != 0; }));
-    return m.port();
-}
-
-TEST_F(IncomingTest, ReceiveModeAndRenameStartAndStopTheListener) {
-    m().start();
-    waitForListener(m());
-    EXPECT_EQ(m().registeredName(), "Me");
-
-    m().setReceiveMode(ReceiveMode::off);
-    EXPECT_EQ(m().registeredName(), "");
-    EXPECT_EQ(m().port(), 0);
-    m().setReceiveMode(ReceiveMode::known);
-    waitForListener(m());
-
-    m().applyDeviceName("  Zo\u00eb's Desk\n");
-    EXPECT_EQ(m().deviceName(), "Zo\u00eb's Desk");
-    EXPECT_EQ(m().registeredName(), "");
-    ASSERT_TRUE(waitUntil([&] { return m().registeredName() == "Zo 's Desk"; }));
-    const auto port = m().port();
-    m().applyDeviceName(" \t ");
-    m().applyDeviceName("Zo\u00eb's Desk");
-    EXPECT_EQ(m().registeredName(), "Zo 's Desk");
-    EXPECT_EQ(m().port(), port);
-}
-
-TEST_F(IncomingTest, FilesSentToTheListenerArriveAfterTheUserAccepts) {
+TEST_F(IncomingTest, FilesSentToTheListenerArriveAfterTheUserAcceptsAndReceiveModeAndRenameRestartIt) {
     const auto folder = h.dir / "in";
     m().setSaveDir(folder);
     m().start();
-    const auto port = waitForListener(m());
+    const auto port = listening();
     writeFile(h.dir / "out" / "a.txt", "hello");
     writeFile(h.dir / "out" / "b.bin", std::string(3000, 'b'));
 
@@ -193,6 +181,23 @@ TEST_F(IncomingTest, FilesSentToTheListenerArriveAfterTheUserAccepts) {
     EXPECT_TRUE(m().jobs()[0].state.isDone());
     EXPECT_EQ(m().jobs()[0].direction, model::TransferJob::Direction::incoming);
     EXPECT_EQ(h.notifications.back(), "Received a file from Studio|2 items");
+    EXPECT_EQ(m().registeredName(), "Me");
+
+    m().setReceiveMode(ReceiveMode::off);
+    EXPECT_EQ(m().registeredName(), "");
+    EXPECT_EQ(m().port(), 0);
+    m().setReceiveMode(ReceiveMode::known);
+    listening();
+
+    m().applyDeviceName("  Zo\u00eb's Desk\n");
+    EXPECT_EQ(m().deviceName(), "Zo\u00eb's Desk");
+    EXPECT_EQ(m().registeredName(), "");
+    ASSERT_TRUE(waitUntil([&] { return m().registeredName() == "Zo 's Desk"; }));
+    const auto renamedPort = m().port();
+    m().applyDeviceName(" \t ");
+    m().applyDeviceName("Zo\u00eb's Desk");
+    EXPECT_EQ(m().registeredName(), "Zo 's Desk");
+    EXPECT_EQ(m().port(), renamedPort);
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <thread>
 
 #include <QSignalSpy>
+#include <QThread>
 
 #include "model/Inbox.h"
 #include "model/ModelTestSupport.h"
+#include "model/ProgressRelay.h"
 
 namespace qb::test {
 namespace {
@@ -78,15 +82,14 @@ TEST(InboxTest, EqualDatesKeepTheFolderListingOrder) {
         writeFile(folder / name, "x");
         std::filesystem::last_write_time(folder / name, when);
     }
-    const auto items = model::listInbox(folder, {});
-    std::vector<std::filesystem::path> listingOrder;
+    std::vector<std::filesystem::path> urls, listingOrder;
+    for (const auto& item : model::listInbox(folder, {})) {
+        urls.push_back(item.url);
+    }
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         listingOrder.push_back(entry.path());
     }
-    ASSERT_EQ(items.size(), listingOrder.size());
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        EXPECT_EQ(items[i].url, listingOrder[i]);
-    }
+    EXPECT_EQ(urls, listingOrder);
 }
 
 TEST(InboxTest, ArrivalsGoFirstInTransferOrderReplacingTheSamePath) {
@@ -114,12 +117,9 @@ TEST(InboxTest, TrashMovesTheItemAwayAndDropsItEvenWhenTheMoveFails) {
     auto& m = h.make();
     m.refreshInbox();
     ASSERT_EQ(m.inbox().size(), 2u);
-    const auto entry = [&](const char* name) {
-        return *std::find_if(m.inbox().begin(), m.inbox().end(),
-                             [&](const InboxItem& item) { return item.url.filename() == name; });
-    };
-    const InboxItem gone = entry("gone.txt");
-    const InboxItem kept = entry("a.txt");
+    const bool goneFirst = m.inbox()[0].url.filename() == "gone.txt";
+    const InboxItem gone = m.inbox()[goneFirst ? 0 : 1];
+    const InboxItem kept = m.inbox()[goneFirst ? 1 : 0];
     std::filesystem::remove(gone.url);  // its move to the trash now fails
     m.trash(gone);
     ASSERT_EQ(m.inbox().size(), 1u);
@@ -140,6 +140,41 @@ TEST(InboxTest, FormatBytesUsesDecimalUnitsAndOneDecimalBelowTen) {
     for (const auto& [bytes, text] : cases) {
         EXPECT_EQ(model::formatBytes(bytes), text) << bytes;
     }
+}
+
+TEST(ProgressRelayTest, CoalescesReportsFromAnyThreadToTheLatestPerJobOnTheMainThread) {
+    testApp();
+    std::map<std::string, double> latest;
+    int deliveries = 0;
+    auto relay = std::make_unique<model::ProgressRelay>(
+        [&](const std::string& jobId, double fraction) {
+            EXPECT_EQ(QThread::currentThread(), QCoreApplication::instance()->thread());
+            latest[jobId] = fraction;
+            ++deliveries;
+        },
+        std::chrono::milliseconds(0));
+    const auto report = relay->reporter();
+    // Everything is reported before the main thread turns its loop once: one delivery per job remains.
+    std::thread([&] {
+        for (int step = 1; step <= 1000; ++step) {
+            report("a", step / 1000.0);
+            report("b", step / 2000.0);
+        }
+    }).join();
+    ASSERT_TRUE(waitUntil([&] { return deliveries >= 2; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(deliveries, 2);
+    EXPECT_EQ(latest, (std::map<std::string, double>{{"a", 1.0}, {"b", 0.5}}));
+
+    // Later reports start a new delivery; once the relay is gone, the reporter it gave out does nothing.
+    report("a", 1.0);
+    ASSERT_TRUE(waitUntil([&] { return deliveries == 3; }));
+    report("b", 1.0);
+    relay.reset();
+    QCoreApplication::processEvents();
+    report("b", 1.0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(deliveries, 3);
 }
 
 }  // namespace

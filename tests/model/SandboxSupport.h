@@ -3,9 +3,10 @@
 // What the DNS-SD tests need around the sandbox that tests/support/sandbox.sh builds: the check that they run
 // inside it, child processes that run alongside the test, and the outside judges avahi-browse and avahi-publish.
 
-#include <cctype>
+#include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,21 +15,16 @@
 
 namespace qb::test {
 
-inline bool insideSandbox() {
-    const char* flag = std::getenv("QB_SANDBOX");
-    return flag != nullptr && std::string(flag) == "1";
-}
-
-inline bool underCi() {
-    const char* ci = std::getenv("CI");
-    return ci != nullptr && std::string(ci) == "true";
+inline bool envIs(const char* name, const std::string& value) {
+    const char* set = std::getenv(name);
+    return set != nullptr && set == value;
 }
 
 // DNS-SD tests run only inside the sandbox; anywhere else multicast would reach a real network.
 #define QB_REQUIRE_SANDBOX()                                                                      \
     do {                                                                                          \
-        if (!::qb::test::insideSandbox()) {                                                       \
-            if (::qb::test::underCi())                                                            \
+        if (!::qb::test::envIs("QB_SANDBOX", "1")) {                                              \
+            if (::qb::test::envIs("CI", "true"))                                                  \
                 FAIL() << "DNS-SD tests must run inside tests/support/sandbox.sh under CI";       \
             GTEST_SKIP() << "DNS-SD tests run only inside tests/support/sandbox.sh (needs root)"; \
         }                                                                                         \
@@ -52,14 +48,11 @@ inline std::string shellOutput(const std::string& command, int limitSeconds = 15
 inline std::string unescapeAvahi(const std::string& text) {
     std::string plain;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 3 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 1])) &&
-            std::isdigit(static_cast<unsigned char>(text[i + 2])) &&
-            std::isdigit(static_cast<unsigned char>(text[i + 3]))) {
-            plain.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 3))));
-            i += 3;
-        } else {
-            plain.push_back(text[i]);
-        }
+        const bool escape =
+            text[i] == '\\' && i + 3 < text.size() &&
+            std::all_of(text.begin() + i + 1, text.begin() + i + 4, [](char c) { return c >= '0' && c <= '9'; });
+        plain.push_back(escape ? static_cast<char>(std::stoi(text.substr(i + 1, 3))) : text[i]);
+        i += escape ? 3 : 0;
     }
     return plain;
 }
@@ -68,35 +61,23 @@ inline std::string unescapeAvahi(const std::string& text) {
 struct BrowsedService {
     std::string name;
     std::vector<std::string> txt;
-    std::string port;
 };
 
 inline std::vector<BrowsedService> avahiBrowse(const std::string& type) {
     std::vector<BrowsedService> services;
     std::istringstream lines(shellOutput("avahi-browse -rpt " + type));
+    // "=;interface;protocol;name;type;domain;host;address;port", then the TXT entries, each in double quotes.
+    const std::regex resolved(R"(^=;[^;]*;[^;]*;([^;]*);[^;]*;[^;]*;[^;]*;[^;]*;[^;]*(.*)$)");
+    const std::regex quoted(R"re("([^"]*)")re");
+    std::smatch match;
     for (std::string line; std::getline(lines, line);) {
-        if (!line.starts_with("=;")) {
+        if (!std::regex_match(line, match, resolved)) {
             continue;
         }
-        std::vector<std::string> fields;
-        std::istringstream parts(line);
-        for (std::string field; fields.size() < 9 && std::getline(parts, field, ';');) {
-            fields.push_back(field);
-        }
-        std::string rest;
-        std::getline(parts, rest);
-        if (fields.size() < 9) {
-            continue;
-        }
-        BrowsedService service{unescapeAvahi(fields[3]), {}, fields[8]};
-        // TXT entries: "a=b" "c=d", each in double quotes.
-        for (std::size_t open = rest.find('"'); open != std::string::npos; open = rest.find('"', open)) {
-            const std::size_t close = rest.find('"', open + 1);
-            if (close == std::string::npos) {
-                break;
-            }
-            service.txt.push_back(unescapeAvahi(rest.substr(open + 1, close - open - 1)));
-            open = close + 1;
+        BrowsedService service{unescapeAvahi(match[1].str()), {}};
+        const std::string rest = match[2].str();
+        for (std::sregex_iterator it(rest.begin(), rest.end(), quoted), end; it != end; ++it) {
+            service.txt.push_back(unescapeAvahi((*it)[1].str()));
         }
         services.push_back(std::move(service));
     }

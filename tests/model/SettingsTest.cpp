@@ -7,13 +7,14 @@
 #include "l10n/L.h"
 #include "model/ModelSettings.h"
 #include "model/ModelTestSupport.h"
+#include "platform/Autostart.h"
 
 namespace qb::test {
 namespace {
 
 using model::TextMap;
 
-TEST(SettingsTest, FirstLaunchGivesDefaultsAndStoresOnlyTheEmptyDeviceList) {
+TEST(SettingsTest, FirstLaunchGivesDefaultsStoresOnlyTheEmptyDeviceListAndEnvironmentOverridesAreNeverWritten) {
     ModelHarness h;
     writeFile(h.dir / "machine-info", "# by hostnamectl\nPRETTY_HOSTNAME=\"Studio \\\"Blue\\\"\"\nCHASSIS=laptop\n");
     auto& m = h.make();
@@ -25,27 +26,23 @@ TEST(SettingsTest, FirstLaunchGivesDefaultsAndStoresOnlyTheEmptyDeviceList) {
     EXPECT_TRUE(m.myDevices().empty());
     EXPECT_TRUE(m.knownKeys().empty());
     EXPECT_TRUE(m.trusted().empty());
-    EXPECT_EQ(h.store().stringList("myDevices"), std::vector<std::string>{});
-    EXPECT_FALSE(h.store().contains("deviceName"));
-    EXPECT_FALSE(h.store().contains("saveDir"));
-    EXPECT_FALSE(model::defaultDeviceName(h.dir / "no-machine-info").empty()) << "the host name";
-}
-
-TEST(SettingsTest, EnvironmentOverridesWinAndAreNeverWritten) {
-    ModelHarness h;
     auto store = h.store();
+    EXPECT_EQ(store.stringList("myDevices"), std::vector<std::string>{});
+    EXPECT_FALSE(store.contains("deviceName"));
+    EXPECT_FALSE(store.contains("saveDir"));
+    EXPECT_FALSE(model::defaultDeviceName(h.dir / "no-machine-info").empty()) << "the host name";
+
     store.setString("deviceName", "Stored");
     store.setString("saveDir", (h.dir / "stored").string());
     ScopedEnv name("QUOBBLEFIN_NAME", "");
     ScopedEnv folder("QUOBBLEFIN_SAVEDIR", (h.dir / "fromEnv").string());
-    auto& m = h.make();
-    EXPECT_EQ(m.deviceName(), "");
-    EXPECT_EQ(m.saveDir(), h.dir / "fromEnv");
+    EXPECT_EQ(h.make().deviceName(), "");
+    EXPECT_EQ(h.model->saveDir(), h.dir / "fromEnv");
     EXPECT_EQ(store.string("deviceName"), "Stored");
     EXPECT_EQ(store.string("saveDir"), (h.dir / "stored").string());
 }
 
-TEST(SettingsTest, MistypedValuesGiveDefaultsAndADamagedFileIsRepairedOnTheNextChange) {
+TEST(SettingsTest, MistypedValuesGiveDefaultsAndADamagedFileIsRepairedOnTheNextChangeOfLanguageOrSound) {
     ModelHarness h;
     writeFile(h.config.settingsFile, R"({"playSound": "no", "receiveMode": "Known", "lang": "de",
                                         "trusted": ["a", 1], "knownKeys": {"N": 3}, "trustedNames": {"k": "D"}})");
@@ -58,11 +55,21 @@ TEST(SettingsTest, MistypedValuesGiveDefaultsAndADamagedFileIsRepairedOnTheNextC
     EXPECT_EQ(m.trustedNames(), (TextMap{{"k", "D"}}));
     l10n::L::setLang("en");
 
+    // Changing the language and the sound stores both, rebuilds the menu once and repairs the damaged file.
     writeFile(h.config.settingsFile, "{\"playSound\": false,,, not json");
     EXPECT_TRUE(h.make().playSound());
+    int menuRebuilds = 0;
+    h.model->setOnLangChanged([&] { ++menuRebuilds; });
+    QSignalSpy changes(h.model.get(), &model::AppModel::changed);
+    h.model->setLang("ja");
     h.model->setPlaySound(false);
+    EXPECT_EQ(l10n::L::lang(), "ja");
+    EXPECT_EQ(menuRebuilds, 1);
+    EXPECT_EQ(changes.count(), 2);
+    EXPECT_EQ(h.store().string("lang"), "ja");
     EXPECT_EQ(h.store().boolean("playSound"), false);
     EXPECT_EQ(h.store().stringList("myDevices"), std::vector<std::string>{});
+    l10n::L::setLang("en");
 }
 
 TEST(SettingsTest, MigrationTurnsDeviceNamesIntoKeysAndKeepsTheNamesAsLabels) {
@@ -107,20 +114,28 @@ TEST(SettingsTest, ReceiveFolderFollowsItsBookmarkAndMovesItsAccessOnChange) {
     EXPECT_EQ(h.make().saveDir(), h.dir / "Downloads" / "Quobblefin");
 }
 
-TEST(SettingsTest, ChangingLanguageAndSoundStoresThemAndRebuildsTheMenu) {
+TEST(SettingsTest, StartAtLoginWritesAndRemovesTheAutostartEntryAndIsRemembered) {
     ModelHarness h;
-    auto& m = h.make();
-    int menuRebuilds = 0;
-    m.setOnLangChanged([&] { ++menuRebuilds; });
-    QSignalSpy changes(&m, &model::AppModel::changed);
-    m.setLang("ja");
-    m.setPlaySound(false);
-    EXPECT_EQ(l10n::L::lang(), "ja");
-    EXPECT_EQ(menuRebuilds, 1);
-    EXPECT_EQ(changes.count(), 2);
-    EXPECT_EQ(h.store().string("lang"), "ja");
-    EXPECT_EQ(h.store().boolean("playSound"), false);
-    l10n::L::setLang("en");
+    ScopedEnv configHome{"XDG_CONFIG_HOME", (h.dir / "xdg").string()};
+    const platform::AutostartEntry entry;
+    auto& model = h.make();
+    EXPECT_FALSE(model.startAtLogin()) << "off until the user turns it on";
+    model.start();
+    EXPECT_FALSE(entry.exists());
+
+    model.setStartAtLogin(true);
+    EXPECT_TRUE(model.startAtLogin());
+    EXPECT_NE(readFile(entry.file()).find(" --hidden\n"), std::string::npos);
+    EXPECT_TRUE(h.make().startAtLogin()) << "stored";
+    h.model->setStartAtLogin(false);
+    EXPECT_FALSE(entry.exists());
+    EXPECT_FALSE(h.make().startAtLogin());
+
+    // A folder that cannot hold the entry leaves the toggle off.
+    writeFile(h.dir / "xdg" / "autostart-blocker", "");
+    ScopedEnv blocked{"XDG_CONFIG_HOME", (h.dir / "xdg" / "autostart-blocker").string()};
+    h.model->setStartAtLogin(true);
+    EXPECT_FALSE(h.model->startAtLogin());
 }
 
 // A settings file that cannot be read fails a removal (one write of three keys) without touching the file,
