@@ -88,40 +88,50 @@ TEST_F(CommandLineModesTest, SendPrintsOneProgressLinePerPieceThenSentOk) {
     EXPECT_EQ(seenHeaders()[0].v, 3);
 }
 
-TEST_F(CommandLineModesTest, PinnedSendPrintsTheTlsLineWhenVerbose) {
+// Against a TLS server: a pinned send (verbose, so with its TLS line), a pairing, and each failure with its line.
+TEST_F(CommandLineModesTest, PinnedSendAndPairPrintTheirResultOrTheFailureAndExitWithIt) {
     startServer(true);
+    const auto expectRun = [this](const std::vector<std::string>& arguments, const std::string& out, int status,
+                                  std::map<std::string, std::optional<std::string>> environment = {}) {
+        SCOPED_TRACE(::testing::PrintToString(arguments));
+        const auto result = run(arguments, std::move(environment));
+        EXPECT_EQ(result.out, out);
+        EXPECT_EQ(result.status, status);
+        return result;
+    };
+    const auto keyed = [this](std::size_t index) {
+        return server->reports.read([&] { return senderKeys.at(index).has_value(); });
+    };
     std::ofstream(temp / "c.bin") << "secret";
-    const auto result =
-        run({"--send", "127.0.0.1", port(), key(), "c.bin"}, {{"QUOBBLEFIN_VERBOSE", "1"}, {"QUOBBLEFIN_NAME", ""}});
-    EXPECT_EQ(result.out, "tls negotiated 772\nprogress 100%\nsent OK\n");
-    EXPECT_EQ(result.status, 0);
+    expectRun({"--send", "127.0.0.1", port(), key(), "c.bin"}, "tls negotiated 772\nprogress 100%\nsent OK\n", 0,
+              {{"QUOBBLEFIN_VERBOSE", "1"}, {"QUOBBLEFIN_NAME", ""}});
     EXPECT_EQ(readFile(inbox() / "c.bin"), "secret");
     ASSERT_EQ(seenHeaders().size(), 1U);
     EXPECT_EQ(seenHeaders()[0].from, "") << "an empty name is still a name";
-    EXPECT_TRUE(server->reports.read([&] { return senderKeys.at(0).has_value(); }));
-}
+    EXPECT_TRUE(keyed(0));
+    const auto bodies = server->reports.read([&] { return server->reports.begun.size(); });
 
-TEST_F(CommandLineModesTest, FailuresPrintTheirTextAndExitWithOne) {
-    startServer(true);
+    expectRun({"--pair", "127.0.0.1", port(), key()}, "paired OK\n", 0);
+    ASSERT_EQ(seenHeaders().size(), 2U);
+    EXPECT_TRUE(seenHeaders()[1].pair);
+    EXPECT_TRUE(keyed(1)) << "the gate sees its key";
+
+    const auto declined = "FAILED: The other device declined (or did not answer)\n";
     std::ofstream(temp / "a.txt") << "x";
-    const auto wrongPin = run({"--send", "127.0.0.1", port(), "key=" + std::string(64, 'a'), "a.txt"});
-    EXPECT_EQ(wrongPin.out, "FAILED: Could not verify the destination's identity\n");
-    EXPECT_EQ(wrongPin.status, 1);
-    EXPECT_TRUE(seenHeaders().empty()) << "the server received no header";
-
-    const auto noPath = run({"--send", "127.0.0.1", port(), "v2"});
-    EXPECT_EQ(noPath.out, "FAILED: Cannot read the source file\n");
-    EXPECT_EQ(noPath.status, 1);
+    expectRun({"--send", "127.0.0.1", port(), "key=" + std::string(64, 'a'), "a.txt"},
+              "FAILED: Could not verify the destination's identity\n", 1);
+    EXPECT_EQ(seenHeaders().size(), 2U) << "the server received no header";
+    const auto noPath = expectRun({"--send", "127.0.0.1", port(), "v2"}, "FAILED: Cannot read the source file\n", 1);
     EXPECT_LT(noPath.took, 10s) << "fails at once, without waiting";
-    EXPECT_TRUE(seenHeaders().empty());
+    EXPECT_EQ(seenHeaders().size(), 2U);
 
     accept = false;
-    const auto declined = run({"--send", "127.0.0.1", port(), key(), "a.txt"}, {{"QUOBBLEFIN_NAME", std::nullopt}});
-    EXPECT_EQ(declined.out, "FAILED: The other device declined (or did not answer)\n");
-    EXPECT_EQ(declined.status, 1);
-    ASSERT_EQ(seenHeaders().size(), 1U);
-    EXPECT_EQ(seenHeaders()[0].from, "cli");
+    expectRun({"--send", "127.0.0.1", port(), key(), "a.txt"}, declined, 1, {{"QUOBBLEFIN_NAME", std::nullopt}});
+    ASSERT_EQ(seenHeaders().size(), 3U);
+    EXPECT_EQ(seenHeaders()[2].from, "cli");
     EXPECT_FALSE(fs::exists(inbox() / "a.txt"));
+    expectRun({"--pair", "127.0.0.1", port(), key()}, declined, 1);
+    EXPECT_EQ(server->reports.read([&] { return server->reports.begun.size(); }), bodies) << "a pairing has no body";
 }
 
 // --browse runs from the desktop module, which the program finds beside itself; a program without it fails with a
@@ -130,22 +140,6 @@ TEST_F(CommandLineModesTest, BrowseNeedsTheDesktopModuleBesideTheProgram) {
     EXPECT_EQ(run({"--browse", "0"}).status, 0);
     fs::copy_file(QB_EXECUTABLE, temp / "alone", fs::copy_options::overwrite_existing);
     EXPECT_EQ(runChild((temp / "alone").string(), childOptions({"--browse", "0"})).status, 1);
-}
-
-TEST_F(CommandLineModesTest, PairPrintsPairedOkOrTheRefusal) {
-    startServer(true);
-    const auto paired = run({"--pair", "127.0.0.1", port(), key()});
-    EXPECT_EQ(paired.out, "paired OK\n");
-    EXPECT_EQ(paired.status, 0);
-    ASSERT_EQ(seenHeaders().size(), 1U);
-    EXPECT_TRUE(seenHeaders()[0].pair);
-    EXPECT_TRUE(server->reports.read([&] { return senderKeys.at(0).has_value(); })) << "the gate sees its key";
-
-    accept = false;
-    const auto refused = run({"--pair", "127.0.0.1", port(), key()});
-    EXPECT_EQ(refused.out, "FAILED: The other device declined (or did not answer)\n");
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_TRUE(server->reports.read([&] { return server->reports.begun.empty(); })) << "a pairing has no body";
 }
 
 TEST_F(CommandLineModesTest, SendStoppedBySigintOrSigtermMidBodyPrintsOneFailedLineAndExitsWithOne) {

@@ -5,55 +5,33 @@
 namespace qb::app {
 namespace {
 
-Command parse(std::vector<std::string> args) {
-    args.insert(args.begin(), "/usr/bin/quobblefin");
-    return parseCommandLine(args);
-}
-
-TEST(CommandLine, ModesNeedTheirArgumentCountElseTheApplicationStarts) {
-    EXPECT_EQ(parse({}), Command{AppMode{}});
-    EXPECT_EQ(parse({"--identity"}), Command{AppMode{}});
-    EXPECT_EQ(parse({"--identity", "out.der"}), Command{IdentityMode{"out.der"}});
-    EXPECT_EQ(parse({"--identity", "out.der", "extra"}), Command{IdentityMode{"out.der"}});
-    EXPECT_EQ(parse({"--pair", "h", "5000"}), Command{AppMode{}});
-    EXPECT_EQ(parse({"--send", "h", "5000"}), Command{AppMode{}});
-    EXPECT_EQ(parse({"--Send", "h", "5000", "a"}), Command{AppMode{}});
-    EXPECT_EQ(parseCommandLine({}), Command{AppMode{}});
-}
-
-TEST(CommandLine, HiddenCountsOnlyWhenNoModeMatches) {
-    EXPECT_EQ(parse({"--hidden"}), Command{(AppMode{true, {}})});
-    EXPECT_EQ(parse({"--identity", "--hidden"}), Command{IdentityMode{"--hidden"}});
-    EXPECT_EQ(parseCommandLine({"--hidden"}), Command{AppMode{}});
-}
-
-// "--share" is tried after the other modes and takes every later argument as a path, as given.
-TEST(CommandLine, ShareTakesEveryLaterArgumentAsAPath) {
-    EXPECT_EQ(parse({"--share", "a b.txt", "--hidden", "key=x"}),
-              Command{(AppMode{false, {"a b.txt", "--hidden", "key=x"}})});
-    EXPECT_EQ(parse({"--share"}), Command{AppMode{}});
-    EXPECT_EQ(parse({"--hidden", "--share", "a"}), Command{(AppMode{true, {}})});
-    EXPECT_EQ(parse({"--identity", "--share"}), Command{IdentityMode{"--share"}});
-}
-
-TEST(CommandLine, PairNeedsAKeyArgumentAnywhere) {
-    EXPECT_EQ(parse({"--pair", "10.0.0.2", "5000", "x"}), Command{AppMode{}});
-    EXPECT_EQ(parse({"--pair", "10.0.0.2", "5000", "key=abc"}), Command{(PairMode{"10.0.0.2", 5000, "abc"})});
-    // The scan starts at the program path and takes the first match.
-    EXPECT_EQ(parseCommandLine({"key=first", "--pair", "h", "1", "key=second"}), Command{(PairMode{"h", 1, "first"})});
-    EXPECT_EQ(parse({"--pair", "h", "key=", "x"}), Command{(PairMode{"h", 0, ""})});
-}
-
-TEST(CommandLine, SendCollectsPathsInOrderWithoutV2AndKeyArguments) {
-    EXPECT_EQ(parse({"--send", "host", "5000", "a.txt", "key=K", "v2", "b.txt"}),
-              Command{(SendMode{"host", 5000, false, "K", {"a.txt", "b.txt"}})});
-    EXPECT_EQ(parse({"--send", "host", "5000", "v2"}), Command{(SendMode{"host", 5000, false, std::nullopt, {}})});
-    EXPECT_EQ(parse({"--send", "::1", "80", "dir/", "/abs", "key=K", "key=L"}),
-              Command{(SendMode{"::1", 80, true, "K", {"dir/", "/abs"}})});
-}
-
-TEST(CommandLine, BrowseComesAfterTheOtherModesWithOptionalSeconds) {
+// Modes need their argument count, else the application starts; "--hidden" counts only when no mode matches;
+// "--share" and "--browse" are tried after the other modes, "--share" taking every later argument as a path.
+TEST(CommandLine, EachModeTakesItsArgumentsElseTheApplicationStarts) {
     const std::vector<std::pair<std::vector<std::string>, Command>> cases{
+        {{}, AppMode{}},
+        {{"--identity"}, AppMode{}},
+        {{"--identity", "out.der"}, IdentityMode{"out.der"}},
+        {{"--identity", "out.der", "extra"}, IdentityMode{"out.der"}},
+        {{"--pair", "h", "5000"}, AppMode{}},
+        {{"--send", "h", "5000"}, AppMode{}},
+        {{"--Send", "h", "5000", "a"}, AppMode{}},
+        {{"--hidden"}, AppMode{true, {}}},
+        {{"--identity", "--hidden"}, IdentityMode{"--hidden"}},
+        {{"--share", "a b.txt", "--hidden", "key=x"}, AppMode{false, {"a b.txt", "--hidden", "key=x"}}},
+        {{"--share"}, AppMode{}},
+        {{"--hidden", "--share", "a"}, AppMode{true, {}}},
+        {{"--identity", "--share"}, IdentityMode{"--share"}},
+        // A pairing needs a key argument anywhere.
+        {{"--pair", "10.0.0.2", "5000", "x"}, AppMode{}},
+        {{"--pair", "10.0.0.2", "5000", "key=abc"}, PairMode{"10.0.0.2", 5000, "abc"}},
+        {{"--pair", "h", "key=", "x"}, PairMode{"h", 0, ""}},
+        // A send collects its paths in order, without the "v2" and key arguments.
+        {{"--send", "host", "5000", "a.txt", "key=K", "v2", "b.txt"},
+         SendMode{"host", 5000, false, "K", {"a.txt", "b.txt"}}},
+        {{"--send", "host", "5000", "v2"}, SendMode{"host", 5000, false, std::nullopt, {}}},
+        {{"--send", "::1", "80", "dir/", "/abs", "key=K", "key=L"}, SendMode{"::1", 80, true, "K", {"dir/", "/abs"}}},
+        {{"--send", "h", "70000", "a"}, SendMode{"h", 0, true, std::nullopt, {"a"}}},
         {{"--browse"}, BrowseMode{}},
         {{"--browse", "10"}, BrowseMode{10}},
         {{"--browse", "0"}, BrowseMode{0}},
@@ -64,9 +42,15 @@ TEST(CommandLine, BrowseComesAfterTheOtherModesWithOptionalSeconds) {
         {{"--identity", "--browse"}, IdentityMode{"--browse"}},
         {{"--hidden", "--browse"}, AppMode{true, {}}},
     };
-    for (const auto& [args, command] : cases) {
-        EXPECT_EQ(parse(args), command) << args.back();
+    for (auto [args, command] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        args.insert(args.begin(), "/usr/bin/quobblefin");
+        EXPECT_EQ(parseCommandLine(args), command);
     }
+    // Without the program path in front: the scan starts at the first argument and takes the first match.
+    EXPECT_EQ(parseCommandLine({}), Command{AppMode{}});
+    EXPECT_EQ(parseCommandLine({"--hidden"}), Command{AppMode{}});
+    EXPECT_EQ(parseCommandLine({"key=first", "--pair", "h", "1", "key=second"}), Command{(PairMode{"h", 1, "first"})});
 }
 
 TEST(CommandLine, PortIsDecimalSixteenBitWithAnOptionalPlusElseZero) {
@@ -77,7 +61,6 @@ TEST(CommandLine, PortIsDecimalSixteenBitWithAnOptionalPlusElseZero) {
     for (const auto& [text, port] : ports) {
         EXPECT_EQ(parsePort(text), port) << '"' << text << '"';
     }
-    EXPECT_EQ(parse({"--send", "h", "70000", "a"}), Command{(SendMode{"h", 0, true, std::nullopt, {"a"}})});
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include <QDBusConnection>
 #include <QElapsedTimer>
-#include <QMenu>
 #include <QProcess>
 
 #include "FakeNotificationService.h"
@@ -62,14 +61,12 @@ protected:
     void SetUp() override {
         widgetApp();
         l10n::L::setLang("en");
-        config.sender.send = [this](model::SendRequest request, auto, auto) { sent.push_back(std::move(request)); };
     }
 
     TempDir dir;
     ScopedEnv configHome{"XDG_CONFIG_HOME", (dir / "config").string()};
     ScopedEnv autoAccept{"QUOBBLEFIN_AUTOACCEPT", std::nullopt};
     model::ModelConfig config = loopbackConfig(dir.path());
-    std::vector<model::SendRequest> sent;
 };
 
 // The file manager's "--share" reaches the running instance: the items wait in it, the process is done at once.
@@ -83,11 +80,13 @@ TEST_F(DesktopIntegrationTest, ShareWithARunningInstanceStagesTheItemsThereAndEx
 
     QProcess share;
     share.setWorkingDirectory(QString::fromStdString(dir.path().string()));
+    const auto runShare = [&share](const QStringList& items) {
+        share.start(QStringLiteral(QB_EXECUTABLE), QStringList{QStringLiteral("--share")} + items);
+        return waitUntil([&] { return share.state() == QProcess::NotRunning; }, 10s);
+    };
     QElapsedTimer clock;
     clock.start();
-    share.start(QStringLiteral(QB_EXECUTABLE),
-                {QStringLiteral("--share"), QStringLiteral("a.txt"), QStringLiteral("pics/"), QStringLiteral("gone")});
-    ASSERT_TRUE(waitUntil([&] { return share.state() == QProcess::NotRunning; }, 10s));
+    ASSERT_TRUE(runShare({QStringLiteral("a.txt"), QStringLiteral("pics/"), QStringLiteral("gone")}));
     EXPECT_LT(clock.elapsed(), 2000);
     EXPECT_EQ(share.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(share.exitCode(), 0);
@@ -97,66 +96,9 @@ TEST_F(DesktopIntegrationTest, ShareWithARunningInstanceStagesTheItemsThereAndEx
     EXPECT_TRUE(delegate.panel()->isVisible());
 
     // Nothing that exists: an error, and the instance is not disturbed.
-    share.start(QStringLiteral(QB_EXECUTABLE),
-                {QStringLiteral("--share"), QStringLiteral("/nonexistent/x"), QString()});
-    ASSERT_TRUE(waitUntil([&] { return share.state() == QProcess::NotRunning; }, 10s));
+    ASSERT_TRUE(runShare({QStringLiteral("/nonexistent/x"), QString()}));
     EXPECT_EQ(share.exitCode(), 1);
     EXPECT_EQ(delegate.model().sharedItems().size(), 2u);
-}
-
-// The tray menu lists the online devices for waiting items; choosing one sends them there.
-TEST_F(DesktopIntegrationTest, ChoosingAnOnlineDeviceSendsTheWaitingItems) {
-    app::AppDelegate delegate(app::LaunchOptions{.hidden = true, .trayAvailable = false}, config);
-    delegate.launch();
-    delegate.model().setMyDevices({"Desk", "Laptop"});
-    delegate.model().setPeers({peer("Desk", 3, std::nullopt)});
-    QMenu* menu = delegate.menu();
-    ASSERT_NE(menu, nullptr);
-    QMenu* shareMenu = nullptr;
-    for (QAction* action : menu->actions()) {
-        if (action->menu() != nullptr) {
-            shareMenu = action->menu();
-        }
-    }
-    ASSERT_NE(shareMenu, nullptr);
-    EXPECT_FALSE(shareMenu->menuAction()->isVisible()) << "nothing waits";
-
-    delegate.share({dir / "a.txt", dir / "b.txt"});
-    EXPECT_TRUE(shareMenu->menuAction()->isVisible());
-    EXPECT_EQ(shareMenu->title(), QStringLiteral("Send 2 items to…"));
-    Q_EMIT shareMenu->aboutToShow();
-    QStringList titles;
-    for (QAction* action : shareMenu->actions()) {
-        titles << action->text();
-    }
-    EXPECT_EQ(titles, (QStringList{QStringLiteral("Desk"), QString(), QStringLiteral("Don’t send")}))
-        << "only online devices";
-    shareMenu->actions().front()->trigger();
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].items, (std::vector<std::filesystem::path>{dir / "a.txt", dir / "b.txt"}));
-    EXPECT_TRUE(delegate.model().sharedItems().empty());
-    EXPECT_FALSE(shareMenu->menuAction()->isVisible());
-}
-
-// The tray menu's "Start at login" is a checkable item that follows the model's setting (which writes the entry).
-TEST_F(DesktopIntegrationTest, TrayStartAtLoginTogglesTheSetting) {
-    app::AppDelegate delegate(app::LaunchOptions{.hidden = true, .trayAvailable = false}, config);
-    delegate.launch();
-    QAction* toggle = nullptr;
-    for (QAction* action : delegate.menu()->actions()) {
-        if (action->text() == QStringLiteral("Start at login")) {
-            toggle = action;
-        }
-    }
-    ASSERT_NE(toggle, nullptr);
-    EXPECT_TRUE(toggle->isCheckable());
-    EXPECT_FALSE(toggle->isChecked());
-    toggle->trigger();
-    EXPECT_TRUE(delegate.model().startAtLogin());
-    EXPECT_TRUE(std::filesystem::exists(dir / "config" / "autostart" / "com.kestrun.quobblefin.desktop"));
-    toggle->trigger();
-    EXPECT_FALSE(delegate.model().startAtLogin());
-    EXPECT_FALSE(toggle->isChecked());
 }
 
 // A private session bus with its own daemon and its own configuration (the distribution's session.conf is

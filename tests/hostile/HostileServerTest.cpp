@@ -1,14 +1,21 @@
 // The receiving side against a peer that lies: every case is one row, and every row must end in the
 // refusal the protocol gives, with nothing written outside the receive folder, nothing of a failed transfer
-// left in it, and the server still serving the next good transfer.
+// left in it, and the server still serving the next good transfer. Then many connections that never finish
+// their header: the listener keeps only its cap of them, its memory stays flat, and a good transfer still gets
+// through.
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <asio/ssl.hpp>
+#include <asio/write.hpp>
+
+#include <iostream>
 
 #include "l10n/L.h"
 #include "platform/Printable.h"
+#include "platform/ProcessLimits.h"
 #include "transfer/FileNames.h"
 #include "transfer/ServerHarness.h"
 
@@ -89,7 +96,9 @@ void playRows(ServerHarness& harness, const std::vector<Row>& rows) {
     }
 }
 
-TEST(HostileServerTest, PrefixAndHeaderLiesCloseWithoutReply) {
+// Lies in the prefix or the header close the connection without a reply; cuts and stalls in the body leave
+// nothing behind.
+TEST(HostileServerTest, PrefixHeaderAndBodyLiesEndTheTransferCleanly) {
     ServerHarness harness;
     harness.create().start();
     const std::string valid = json("x");
@@ -99,6 +108,11 @@ TEST(HostileServerTest, PrefixAndHeaderLiesCloseWithoutReply) {
     largest.insert(largest.size() - 1,
                    R"(,"pad":")" + std::string(Wire::kMaxHeaderLength - largest.size() - 9, 'a') + "\"");
     const Expected silentClose{"", {}};
+    const auto whole = bytes(prefixed(json("C", R"([{"p":"a","s":4},{"p":"b","s":4}])", 8)), "aaaabbbb");
+    const auto header = whole.size() - 8;
+    const auto upTo = [&](std::size_t end, bool silent) {
+        return PeerScript{{{whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(end)}}, {}, {}, silent};
+    };
     const std::vector<Row> rows{
         {"wrong magic", once(bytes({'Q', 'B', 'L', 'X', 0, 0, 0, 2}, "{}")), silentClose},
         {"five bytes, then silence", PeerScript{{{'Q', 'B', 'L', 'F', 0}}, {}, {}, true}, {"", {}, false, false}},
@@ -117,6 +131,11 @@ TEST(HostileServerTest, PrefixAndHeaderLiesCloseWithoutReply) {
         {"size disagreeing with the entries: the entries decide",
          once(bytes(prefixed(json("F", R"([{"p":"a","s":3}])", 1)), "abc")),
          {"GO\nOK\n", {"F/", "F/a"}}},
+        {"cut at 0 %", upTo(header, false), {"GO\n", {}, true}},
+        {"cut at 50 %", upTo(header + 4, false), {"GO\n", {}, true}},
+        {"cut one byte before the end", upTo(whole.size() - 1, false), {"GO\n", {}, true}},
+        // Neither a reply nor a close while it stalls; when it finally goes, its half transfer goes too.
+        {"stalled mid-body", upTo(header + 2, true), {"GO\n", {}, true, false}},
     };
     playRows(harness, rows);
 }
@@ -138,9 +157,7 @@ TEST(HostileServerTest, UnsafePathsAreRefusedAndOddOnesStayInside) {
         "b\xE2\x80\xAE"
         "c.txt";
     const std::vector<Row> rows{
-        {"..", folder(".."), no},
-        {"a/../b", folder("a/../b"), no},
-        {"./x", folder("./x"), no},
+        // "..", "a/../b" and "./x" are refused in the server's own test.
         {"a/./b", folder("a/./b"), no},
         {"empty p", folder(""), no},
         {"NUL in p", folder("a\\u0000b"), no},
@@ -160,14 +177,14 @@ TEST(HostileServerTest, UnsafePathsAreRefusedAndOddOnesStayInside) {
     };
     // The deep row keeps 1,002 items; its tree is checked on its own below.
     playRows(harness, {rows.begin(), rows.end() - 3});
-    const auto deep = harness.play(rows[13].script);
+    const auto deep = harness.play(rows[10].script);
     EXPECT_EQ(deep.reply, "GO\nOK\n");
     EXPECT_TRUE(fs::exists(harness.inbox / "F" / deepPath(1000)));
     fs::remove_all(harness.inbox / "F");
     playRows(harness, {rows.end() - 2, rows.end()});
 }
 
-TEST(HostileServerTest, LinksAndExistingItemsAreNeverWrittenThrough) {
+TEST(HostileServerTest, LinksAreNeverWrittenThrough) {
     ServerHarness harness;
     harness.create().start();
     const fs::path outside = harness.temp / "outside";
@@ -177,7 +194,6 @@ TEST(HostileServerTest, LinksAndExistingItemsAreNeverWrittenThrough) {
         fs::create_symlink(outside / "target.txt", harness.inbox / "leaf.txt");
         fs::create_symlink(outside / "folder", harness.inbox / "parent");
         fs::create_symlink(harness.temp / "nowhere", harness.inbox / "dangling.txt");
-        writeFile(harness.inbox / "same.txt", "old");
     };
     plant();
     const auto file = [](const std::string& name) { return once(bytes(prefixed(json(name)), "x")); };
@@ -205,16 +221,15 @@ TEST(HostileServerTest, LinksAndExistingItemsAreNeverWrittenThrough) {
         {"link at the leaf: a numbered name", file("leaf.txt"), {"GO\nOK\n", {"leaf 2.txt"}}},
         {"link as a parent folder: a numbered root", batch("parent/x"), {"GO\nOK\n", {"parent 2/", "parent 2/x"}}},
         {"dangling link with the name", file("dangling.txt"), {"GO\nERR\n", {}, true}},
-        {"existing item with the name", file("same.txt"), {"GO\nOK\n", {"same 2.txt"}}},
         {"folder swapped for a link mid-transfer", midway("S", swap), {"", {}, true}},
         {"receive folder deleted mid-transfer", midway("D", renew), {"", {}, true}},
     };
     playRows(harness, rows);
-    EXPECT_EQ(readFile(harness.inbox / "same.txt"), "old");
     EXPECT_TRUE(fs::is_empty(outside / "folder"));
 }
 
-TEST(HostileServerTest, TwoTransfersWithTheSameNamesAtOnceGetTwoNames) {
+// Two transfers with the same name at once get two names.
+TEST(HostileServerTest, SameNamesGetNumberedNamesUntilTheyRunOut) {
     ServerHarness harness;
     harness.create().start();
     const auto sent = bytes(prefixed(json("twin.txt", "", 4)), "twin");
@@ -228,18 +243,15 @@ TEST(HostileServerTest, TwoTransfersWithTheSameNamesAtOnceGetTwoNames) {
     EXPECT_EQ(outcomes[0].reply, "GO\nOK\n");
     EXPECT_EQ(outcomes[1].reply, "GO\nOK\n");
     EXPECT_EQ(treeOf(harness.inbox), (Tree{"twin.txt", "twin 2.txt"}));
-}
 
-TEST(HostileServerTest, NamesRunOutAfterTenThousandNumberedVariants) {
-    ServerHarness harness;
-    harness.create().start();
+    // Numbered names run out after ten thousand variants.
     writeFile(harness.inbox / "n.txt", "");
     for (int number = 2; number <= kMaxNumberedVariant; ++number) {
         writeFile(harness.inbox / ("n " + std::to_string(number) + ".txt"), "");
     }
     const auto before = treeOf(harness.inbox);
     EXPECT_EQ(harness.exchange(bytes(prefixed(json("n.txt")), "x")).reply, "GO\nERR\n");
-    EXPECT_EQ(harness.reports.finish(1).error(), TransferError::io(l10n::L::t("err.createFile")));
+    EXPECT_EQ(harness.reports.finish(3).error(), TransferError::io(l10n::L::t("err.createFile")));
     EXPECT_EQ(treeOf(harness.inbox), before);
 }
 
@@ -270,24 +282,6 @@ TEST(HostileServerTest, FullOrReadOnlyFolderFailsCleanly) {
     EXPECT_EQ(harness.reports.finish(reports + 1).error(), TransferError::io(l10n::L::t("err.createFile")));
     EXPECT_EQ(treeOf(harness.inbox), Tree{});
     ::umount2(harness.inbox.c_str(), MNT_DETACH);
-}
-
-TEST(HostileServerTest, CutsAndStallsLeaveNothingBehind) {
-    ServerHarness harness;
-    harness.create().start();
-    const auto whole = bytes(prefixed(json("C", R"([{"p":"a","s":4},{"p":"b","s":4}])", 8)), "aaaabbbb");
-    const auto header = whole.size() - 8;
-    const auto upTo = [&](std::size_t end, bool silent) {
-        return PeerScript{{{whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(end)}}, {}, {}, silent};
-    };
-    const std::vector<Row> rows{
-        {"cut at 0 %", upTo(header, false), {"GO\n", {}, true}},
-        {"cut at 50 %", upTo(header + 4, false), {"GO\n", {}, true}},
-        {"cut one byte before the end", upTo(whole.size() - 1, false), {"GO\n", {}, true}},
-        // Neither a reply nor a close while it stalls; when it finally goes, its half transfer goes too.
-        {"stalled mid-body", upTo(header + 2, true), {"GO\n", {}, true, false}},
-    };
-    playRows(harness, rows);
 }
 
 // A TLS 1.2-only client is refused by the listener itself (StreamTest).
@@ -336,6 +330,96 @@ TEST(HostileServerTest, ConsoleLinesNeverCarryRawControls) {
     };
     for (const auto& [raw, shown] : rows) {
         EXPECT_EQ(platform::printable(raw), shown) << shown;
+    }
+}
+
+constexpr int kConnections = 1000;
+
+// AddressSanitizer keeps freed memory in quarantine, so the resident size says nothing there.
+#if defined(__SANITIZE_ADDRESS__)
+#define QB_UNDER_ASAN
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QB_UNDER_ASAN
+#endif
+#endif
+
+// The resident memory of this process, in KiB.
+long residentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long value = 0;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            status >> value;
+            return value;
+        }
+        status.ignore(1 << 10, '\n');
+    }
+    return 0;
+}
+
+struct ResourceRow {
+    const char* name;
+    bool tls;
+    platform::Bytes sent;  // then nothing more
+};
+
+// How many of `sockets` the server has closed, once that number stops growing (bounded wait).
+int closedByServer(std::vector<asio::ip::tcp::socket>& sockets, int expectedAtLeast) {
+    int closed = 0;
+    for (int round = 0; round < 200; ++round) {
+        std::vector<pollfd> polls;
+        for (auto& socket : sockets) {
+            polls.push_back({socket.native_handle(), POLLIN | POLLRDHUP, 0});
+        }
+        ::poll(polls.data(), polls.size(), 0);
+        closed = static_cast<int>(std::count_if(polls.begin(), polls.end(), [](const pollfd& p) {
+            return (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+        }));
+        if (closed >= expectedAtLeast) {
+            break;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    return closed;
+}
+
+// A TLS peer that sends nothing stays in the handshake, where the same cap holds it.
+TEST(HostileResourceTest, ThousandsOfSilentConnectionsAreCappedAndCostNothingLasting) {
+    platform::raiseOpenFileLimit();
+    const std::vector<ResourceRow> rows{
+        {"1,000 idle connections", false, {}},
+        {"1,000 prefixes announcing 1 MiB", false, prefixed("", 1'048'575)},
+        {"1,000 idle TLS connections", true, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ServerHarness harness(row.tls);
+        harness.create().start();
+        const std::optional<identity::Identity> sender =
+            row.tls ? std::optional<identity::Identity>(std::in_place, keysIn(harness.temp / "sender")) : std::nullopt;
+        harness.expectStillServes(sender ? &*sender : nullptr);
+        const long before = residentKiB();
+        std::vector<asio::ip::tcp::socket> sockets;
+        for (int i = 0; i < kConnections; ++i) {
+            asio::ip::tcp::socket socket(harness.io);
+            socket.connect({asio::ip::make_address("127.0.0.1"), harness.server->port()});
+            if (!row.sent.empty()) {
+                asio::write(socket, asio::buffer(row.sent));
+            }
+            sockets.push_back(std::move(socket));
+        }
+        const int cap = static_cast<int>(harness.options.waitingCaps.perAddress);
+        const int held = kConnections - closedByServer(sockets, kConnections - cap);
+        const long during = residentKiB();
+        harness.expectStillServes(sender ? &*sender : nullptr);
+        std::cout << "[figures] " << row.name << ": " << held << " held by the server, resident " << before
+                  << " KiB before, " << during << " KiB while held\n";
+        EXPECT_LE(held, cap);
+#ifndef QB_UNDER_ASAN
+        EXPECT_LT(during - before, 8 * 1024) << "memory grew with the silent connections";
+#endif
     }
 }
 

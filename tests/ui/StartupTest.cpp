@@ -21,11 +21,16 @@ namespace {
 
 class StartupTest : public ::testing::Test {
 protected:
-    void SetUp() override { widgetApp(); }
+    void SetUp() override {
+        widgetApp();
+        config.sender.send = [this](model::SendRequest request, auto, auto) { sent.push_back(std::move(request)); };
+    }
 
     TempDir dir;
+    ScopedEnv configHome{"XDG_CONFIG_HOME", (dir / "config").string()};
     ScopedEnv autoAccept{"QUOBBLEFIN_AUTOACCEPT", std::nullopt};
     model::ModelConfig config = loopbackConfig(dir.path());
+    std::vector<model::SendRequest> sent;
 };
 
 QStringList titles(const QMenu& menu) {
@@ -73,20 +78,16 @@ TEST_F(StartupTest, HiddenStartShowsThePanelOnlyWhenARequestArrives) {
     EXPECT_EQ(delegate.panel()->geometry(), before);
 }
 
-TEST_F(StartupTest, WithoutATrayThePanelShowsEvenWhenHidden) {
+// Without a tray the panel shows even when started hidden; moved, it comes back there after a restart.
+TEST_F(StartupTest, WithoutATrayThePanelShowsAndAMovedPanelComesBackThere) {
     for (const bool hidden : {false, true}) {
         app::AppDelegate delegate({.hidden = hidden, .trayAvailable = false}, config);
         delegate.launch();
         EXPECT_TRUE(delegate.panel()->isVisible()) << hidden;
         EXPECT_EQ(delegate.panel()->size(), QSize(330, 460));
-    }
-}
-
-TEST_F(StartupTest, AMovedPanelComesBackThereAfterARestart) {
-    {
-        app::AppDelegate delegate({.hidden = false, .trayAvailable = false}, config);
-        delegate.launch();
-        delegate.panel()->setGeometry(60, 70, 310, 420);
+        if (hidden) {
+            delegate.panel()->setGeometry(60, 70, 310, 420);
+        }
     }
     app::AppDelegate delegate({.hidden = true, .trayAvailable = true}, config);
     delegate.launch();
@@ -94,7 +95,8 @@ TEST_F(StartupTest, AMovedPanelComesBackThereAfterARestart) {
     EXPECT_EQ(delegate.panel()->geometry(), QRect(60, 70, 310, 420));
 }
 
-TEST_F(StartupTest, TheMenuFollowsTheLanguage) {
+// The tray menu offers the waiting items to the online devices, toggles start at login and follows the language.
+TEST_F(StartupTest, TheMenuSendsWaitingItemsTogglesStartAtLoginAndFollowsTheLanguage) {
     app::AppDelegate delegate({.hidden = true, .trayAvailable = false}, config);
     delegate.launch();
     delegate.setLang(QStringLiteral("en"));
@@ -107,6 +109,36 @@ TEST_F(StartupTest, TheMenuFollowsTheLanguage) {
                            QStringLiteral("-"), QStringLiteral("Quit Quobblefin|Ctrl+Q")}));
     EXPECT_EQ(delegate.menu()->actions().at(2)->menu()->actions().size(), 13);
     EXPECT_EQ(checkedLanguage(*delegate.menu()), QStringLiteral("en"));
+
+    // The share submenu lists only the online devices for the waiting items; choosing one sends them there.
+    delegate.model().setMyDevices({"Desk", "Laptop"});
+    delegate.model().setPeers({peer("Desk", 3, std::nullopt)});
+    QMenu* share = delegate.menu()->actions().at(3)->menu();
+    ASSERT_NE(share, nullptr);
+    EXPECT_FALSE(share->menuAction()->isVisible()) << "nothing waits";
+    delegate.share({dir / "a.txt", dir / "b.txt"});
+    EXPECT_TRUE(share->menuAction()->isVisible());
+    EXPECT_EQ(share->title(), QStringLiteral("Send 2 items to…"));
+    Q_EMIT share->aboutToShow();
+    EXPECT_EQ(titles(*share),
+              (QStringList{QStringLiteral("Desk|"), QStringLiteral("-"), QStringLiteral("Don’t send|")}))
+        << "only online devices";
+    share->actions().front()->trigger();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].items, (std::vector<std::filesystem::path>{dir / "a.txt", dir / "b.txt"}));
+    EXPECT_TRUE(delegate.model().sharedItems().empty());
+    EXPECT_FALSE(share->menuAction()->isVisible());
+
+    // "Start at login" is a checkable item that follows the model's setting, which writes the autostart entry.
+    QAction* startAtLogin = delegate.menu()->actions().at(5);
+    EXPECT_TRUE(startAtLogin->isCheckable());
+    EXPECT_FALSE(startAtLogin->isChecked());
+    startAtLogin->trigger();
+    EXPECT_TRUE(delegate.model().startAtLogin());
+    EXPECT_TRUE(std::filesystem::exists(dir / "config" / "autostart" / "com.kestrun.quobblefin.desktop"));
+    startAtLogin->trigger();
+    EXPECT_FALSE(delegate.model().startAtLogin());
+    EXPECT_FALSE(startAtLogin->isChecked());
 
     // Chosen from the submenu itself: the menu is rebuilt while its item is being handled.
     for (QAction* item : delegate.menu()->actions().at(2)->menu()->actions()) {
